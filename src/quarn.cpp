@@ -1,0 +1,113 @@
+// quarn: prints a version banner, opens one GLUT window with an OpenGL
+// context, reports what the GL implementation says about itself, and exits.
+#include "quarn.h"
+
+#include <GL/glut.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+int g_iWindowWidthCurrent = 640;
+int g_iWindowHeightCurrent = 360;
+bool g_bWindowFullScreen = false;
+
+namespace {
+
+// Shown in place of a GL string that the implementation does not give. It is
+// what the C library has always printed for one, so reports stay comparable.
+const char* const kNoGlString = "(null)";
+
+const char* printable(const GLubyte* glString) {
+  return glString != nullptr ? reinterpret_cast<const char*>(glString)
+                             : kNoGlString;
+}
+
+}  // namespace
+
+void display_gl_env() {
+  // Fetch all four first, then print, so the report reflects one moment.
+  const GLubyte* vendor = glGetString(GL_VENDOR);
+  const GLubyte* renderer = glGetString(GL_RENDERER);
+  const GLubyte* version = glGetString(GL_VERSION);
+  const GLubyte* extensions = glGetString(GL_EXTENSIONS);
+  std::printf("OpenGL Vendor: %s\n", printable(vendor));
+  std::printf("OpenGL Renderer: %s\n", printable(renderer));
+  std::printf("OpenGL Version: %s\n", printable(version));
+  std::printf("OpenGL Extensions: %s\n", printable(extensions));
+}
+
+void init() {
+  display_gl_env();
+}
+
+#ifndef QUARN_NO_MAIN
+
+namespace {
+
+const char* const kVersionBanner =
+    "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ ";
+
+// Stands in for argv[0] when the process is started with no arguments at all.
+char kProgramName[] = "quarn";
+
+const unsigned int kDisplayMode =
+    GLUT_RGBA | GLUT_DOUBLE | GLUT_ACCUM | GLUT_DEPTH | GLUT_STENCIL;  // 54
+const int kWindowWidth = 640;
+const int kWindowX = 0;
+const int kWindowY = 64;
+
+// A descriptor among 0, 1 and 2 that the parent left closed would be handed
+// to the toolkit's display connection, and the report would then be written
+// into the X server's socket. Parking /dev/null there keeps the toolkit off
+// them; standard output gets it read-only, so that writing the report still
+// fails as it would on the closed descriptor and is reported as a failure.
+void keep_standard_descriptors_taken() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int flags = fd == STDERR_FILENO ? O_WRONLY : O_RDONLY;
+    const int opened = open("/dev/null", flags);
+    if (opened != fd && opened != -1) close(opened);
+  }
+}
+
+// Standard output is buffered, so a failed write may only show here. A
+// report that never reached its reader must not end with status 0.
+int finish_standard_output() {
+  // A write that failed inside the report left its reason in errno, and
+  // nothing since has written or reset it; the flush below may then have
+  // nothing left to write and give no reason of its own.
+  const int reasonSoFar = errno;
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && !std::ferror(stdout)) return 0;
+  int reason = !flushed && errno != 0 ? errno : reasonSoFar;
+  if (reason == 0) reason = EIO;
+  std::fprintf(stderr, "quarn: write error: %s\n", std::strerror(reason));
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  keep_standard_descriptors_taken();
+  std::printf("%s\n", kVersionBanner);
+
+  char* fallbackArgv[] = {kProgramName, nullptr};
+  if (argc < 1 || argv == nullptr || argv[0] == nullptr) {
+    argc = 1;
+    argv = fallbackArgv;
+  }
+  glutInit(&argc, argv);
+  glutInitDisplayMode(kDisplayMode);
+  glutInitWindowSize(kWindowWidth, g_iWindowHeightCurrent);
+  glutInitWindowPosition(kWindowX, kWindowY);
+  glutCreateWindow(argv[0] != nullptr ? argv[0] : kProgramName);
+
+  display_gl_env();
+  return finish_standard_output();
+}
+
+#endif  // QUARN_NO_MAIN

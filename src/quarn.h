@@ -1,0 +1,30 @@
+// quarn: report the OpenGL environment of the current context.
+//
+// Every operation below needs a GL context that is current on the calling
+// thread (create a window first, for instance with glutCreateWindow). None of
+// them keeps state between calls: each asks the GL implementation afresh.
+//
+// To call these from your own GL program, link the CMake target quarn::module
+// (or compile src/quarn.cpp with QUARN_NO_MAIN defined, so that it leaves
+// main to your program, and link GLUT, GLU and GL).
+#ifndef QUARN_H
+#define QUARN_H
+
+#include <GL/gl.h>
+
+// Window-state globals. Nothing in quarn writes them; quarn's own main reads
+// the height once, for the window that it requests.
+extern int g_iWindowWidthCurrent;   // 640
+extern int g_iWindowHeightCurrent;  // 360
+extern bool g_bWindowFullScreen;    // false
+
+// Prints four lines on standard output, "OpenGL Vendor: ", "OpenGL Renderer: ",
+// "OpenGL Version: " and "OpenGL Extensions: ", each followed by the string
+// the GL implementation gives, byte for byte. A string it does not give (a
+// null pointer, as without a current context) prints as "(null)".
+void display_gl_env();
+
+// The module's initialisation routine: exactly display_gl_env().
+void init();
+
+#endif  // QUARN_H
