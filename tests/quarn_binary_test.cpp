@@ -1,0 +1,121 @@
+// The built quarn binary, run as a user would on a private Xvfb server with
+// Mesa's software renderer: exact output, exit status and streams.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+namespace {
+
+const std::string kBannerLine =
+    "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ \n";
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class QuarnBinary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    display_ = test_display(QUARN_XVFB_DIR);
+    if (display_.empty()) GTEST_SKIP() << "no private X server for this test";
+  }
+  Finished run(const std::vector<std::string>& argv,
+               StdoutTo stdoutTo = StdoutTo::File) {
+    return run_program(QUARN_BINARY, argv, display_, stdoutTo);
+  }
+  std::string display_;
+};
+
+// The report as a whole: exactly the banner and four labelled lines, each
+// ended by one newline, status 0 and a silent standard error.
+void expect_complete_report(const Finished& run) {
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(run.out.compare(0, kBannerLine.size(), kBannerLine), 0) << run.out;
+  const std::vector<std::string> lines = lines_of(run.out);
+  ASSERT_EQ(lines.size(), 5u) << run.out;
+  EXPECT_EQ(run.out.back(), '\n');
+  const char* labels[] = {"OpenGL Vendor: ", "OpenGL Renderer: ",
+                          "OpenGL Version: ", "OpenGL Extensions: "};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(lines[i + 1].rfind(labels[i], 0), 0u) << lines[i + 1];
+  }
+}
+
+// Catches any byte out of place in a real run to a file, including the
+// banner's last blank and the blank Mesa leaves after its last extension.
+TEST_F(QuarnBinary, ReportsMesaExactlyToAFile) {
+  const Finished run = this->run({QUARN_BINARY});
+  expect_complete_report(run);
+  const std::vector<std::string> lines = lines_of(run.out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_NE(lines[2].find("llvmpipe"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[3].find("Mesa"), std::string::npos) << lines[3];
+  EXPECT_NE(lines[4].find(" GL_ARB_"), std::string::npos) << lines[4];
+  EXPECT_EQ(lines[4].back(), ' ');
+}
+
+// Catches output that depends on where it goes: a pipe gets the same bytes
+// as a file, in the same order.
+TEST_F(QuarnBinary, WritesTheSameBytesThroughAPipe) {
+  const Finished toFile = run({QUARN_BINARY});
+  const Finished toPipe = run({QUARN_BINARY}, StdoutTo::Pipe);
+  expect_complete_report(toPipe);
+  EXPECT_EQ(toPipe.out, toFile.out);
+}
+
+// Catches a crash or a null title when started with no arguments at all.
+TEST_F(QuarnBinary, CompletesWithAnEmptyArgumentVector) {
+  expect_complete_report(run({}));
+}
+
+// Catches options that reach quarn instead of the toolkit: each is taken by
+// freeglut, and the run is as plain as one without it.
+TEST_F(QuarnBinary, LeavesToolkitOptionsToTheToolkit) {
+  const std::vector<std::vector<std::string>> commandLines = {
+      {"quarn", "-sync"},
+      {"quarn", "-gldebug"},
+      {"quarn", "-iconic", "-direct"},
+      {"quarn", "-geometry", "100x100+5+5"},
+  };
+  for (const auto& argv : commandLines) {
+    SCOPED_TRACE(argv[1]);
+    expect_complete_report(
+        run_program(QUARN_BINARY, argv, display_, StdoutTo::File));
+  }
+  // -display reaches the server even when the environment names none.
+  expect_complete_report(run_program(
+      QUARN_BINARY, {"quarn", "-display", display_}, "", StdoutTo::File));
+}
+
+// Catches a lost report ending with status 0: output that cannot be written
+// ends with one line on standard error naming the reason, and status 1.
+TEST_F(QuarnBinary, ReportsAWriteErrorWithStatusOne) {
+  const Finished full = run({"quarn"}, StdoutTo::DevFull);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "quarn: write error: No space left on device\n");
+
+  const Finished closed = run({"quarn"}, StdoutTo::Closed);
+  EXPECT_EQ(closed.status, 1);
+  EXPECT_EQ(closed.err, "quarn: write error: Bad file descriptor\n");
+}
+
+// Catches quarn adding to, or hiding, the toolkit's own failure when there
+// is no display: freeglut's message and status, and the banner still first.
+TEST(QuarnWithoutDisplay, LeavesTheToolkitsMessageAndStatus) {
+  const Finished run = run_program(QUARN_BINARY, {"quarn"}, "", StdoutTo::File);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kBannerLine);
+  EXPECT_NE(run.err.find("failed to open display"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("quarn: write error"), std::string::npos) << run.err;
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "scripted_gl.h"
+
+#include <GL/glu.h>
+#include <GL/glut.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace scripted {
+
+Script& script() {
+  static Script instance;
+  return instance;
+}
+
+std::vector<std::string>& calls() {
+  static std::vector<std::string> instance;
+  return instance;
+}
+
+AtToolkitStart& atToolkitStart() {
+  static AtToolkitStart instance;
+  return instance;
+}
+
+void reset() {
+  script() = Script{};
+  calls().clear();
+  atToolkitStart() = AtToolkitStart{};
+}
+
+namespace {
+
+std::string hex(unsigned int value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+// Reads what has reached standard output's descriptor, when a test has
+// pointed it at a file.
+std::string stdout_file_contents() {
+  struct stat info {};
+  if (fstat(STDOUT_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  std::string text(static_cast<std::size_t>(info.st_size), '\0');
+  const ssize_t got = pread(STDOUT_FILENO, text.data(), text.size(), 0);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text;
+}
+
+void note_stdout_at_toolkit_start() {
+  AtToolkitStart& seen = atToolkitStart();
+  seen.called = true;
+  seen.stdoutPending = __fpending(stdout);
+  seen.stdoutLineBuffered = __flbf(stdout) != 0;
+  std::fflush(stdout);
+  seen.stdoutWritten = stdout_file_contents();
+}
+
+// Removes the toolkit's options from the command line, as glutInit does.
+void take_toolkit_options(int* argc, char** argv) {
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i) {
+    const auto option = script().toolkitOptions.find(argv[i]);
+    if (option == script().toolkitOptions.end()) {
+      argv[kept++] = argv[i];
+    } else {
+      i += option->second;
+    }
+  }
+  argv[kept] = nullptr;
+  *argc = kept;
+}
+
+std::string joined(int argc, char** argv) {
+  std::string text = std::to_string(argc) + ":";
+  for (int i = 0; i < argc; ++i) {
+    text += " ";
+    text += argv[i] != nullptr ? argv[i] : "(null)";
+  }
+  return text;
+}
+
+}  // namespace
+}  // namespace scripted
+
+using scripted::calls;
+using scripted::script;
+
+extern "C" {
+
+const GLubyte* glGetString(GLenum name) {
+  calls().push_back("glGetString(" + scripted::hex(name) + ")");
+  const auto found = script().strings.find(name);
+  const char* text = found == script().strings.end() ? nullptr : found->second;
+  return reinterpret_cast<const GLubyte*>(text);
+}
+
+GLenum glGetError() {
+  calls().push_back("glGetError()");
+  if (script().errors.empty()) return GL_NO_ERROR;
+  const GLenum code = script().errors.front();
+  script().errors.pop_front();
+  return code;
+}
+
+const GLubyte* gluErrorString(GLenum code) {
+  calls().push_back("gluErrorString(" + scripted::hex(code) + ")");
+  const auto found = script().errorTexts.find(code);
+  const char* text =
+      found == script().errorTexts.end() ? nullptr : found->second;
+  return reinterpret_cast<const GLubyte*>(text);
+}
+
+void glutInit(int* argc, char** argv) {
+  scripted::note_stdout_at_toolkit_start();
+  calls().push_back("glutInit(" + scripted::joined(*argc, argv) + ")");
+  scripted::take_toolkit_options(argc, argv);
+}
+
+void glutInitDisplayMode(unsigned int mode) {
+  calls().push_back("glutInitDisplayMode(" + std::to_string(mode) + ")");
+}
+
+void glutInitWindowSize(int width, int height) {
+  calls().push_back("glutInitWindowSize(" + std::to_string(width) + ", " +
+                    std::to_string(height) + ")");
+}
+
+void glutInitWindowPosition(int x, int y) {
+  calls().push_back("glutInitWindowPosition(" + std::to_string(x) + ", " +
+                    std::to_string(y) + ")");
+}
+
+int glutCreateWindow(const char* title) {
+  calls().push_back(std::string("glutCreateWindow(") +
+                    (title != nullptr ? title : "(null)") + ")");
+  return 1;
+}
+
+}  // extern "C"

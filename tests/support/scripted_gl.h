@@ -1,0 +1,47 @@
+// Test doubles for the GL, GLU and GLUT calls that quarn makes. They are
+// plain C functions with the libraries' own names, linked into the scripted
+// tests in place of the real libraries: a test scripts what each call gives
+// back and reads, in order, every call that was made.
+#ifndef QUARN_SCRIPTED_GL_H
+#define QUARN_SCRIPTED_GL_H
+
+#include <GL/gl.h>
+
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace scripted {
+
+struct Script {
+  // What glGetString answers for each name; a name not listed gives null.
+  std::map<GLenum, const char*> strings;
+  // Codes glGetError hands out, first to last; then GL_NO_ERROR.
+  std::deque<GLenum> errors;
+  // What gluErrorString answers; a code not listed gives null.
+  std::map<GLenum, const char*> errorTexts;
+  // Options glutInit takes out of the command line, each with the number of
+  // values that follow it, as the toolkit does with -display NAME or -sync.
+  std::map<std::string, int> toolkitOptions{{"-display", 1}, {"-sync", 0}};
+};
+
+// What was seen when glutInit was called.
+struct AtToolkitStart {
+  bool called = false;
+  std::string stdoutWritten;  // what the caller had written to stdout so far
+  std::size_t stdoutPending = 0;  // of which still in stdio's buffer, unflushed
+  bool stdoutLineBuffered = false;
+};
+
+Script& script();
+std::vector<std::string>& calls();
+AtToolkitStart& atToolkitStart();
+
+// Forgets the calls and sets an empty script.
+void reset();
+
+}  // namespace scripted
+
+#endif  // QUARN_SCRIPTED_GL_H
