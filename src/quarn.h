@@ -27,4 +27,13 @@ void display_gl_env();
 // The module's initialisation routine: exactly display_gl_env().
 void init();
 
+// GL_TRUE when the current context advertises the extension named exactly
+// extName, else GL_FALSE. Only the blank separates names in the list; the
+// match is byte for byte and case-sensitive, so neither a longer advertised
+// name that begins with extName nor a shorter one that it begins with counts.
+// The empty name is found only where the list holds an empty entry (a blank
+// at its start, or two in a row). A null extName, or no list at all (no
+// current context), gives GL_FALSE.
+GLboolean query_gl_extension(const char* extName);
+
 #endif  // QUARN_H

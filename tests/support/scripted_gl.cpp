@@ -92,7 +92,9 @@ using scripted::script;
 extern "C" {
 
 const GLubyte* glGetString(GLenum name) {
-  calls().push_back("glGetString(" + scripted::hex(name) + ")");
+  if (script().recordCalls) {
+    calls().push_back("glGetString(" + scripted::hex(name) + ")");
+  }
   const auto found = script().strings.find(name);
   const char* text = found == script().strings.end() ? nullptr : found->second;
   return reinterpret_cast<const GLubyte*>(text);

@@ -25,6 +25,8 @@ struct Script {
   // Options glutInit takes out of the command line, each with the number of
   // values that follow it, as the toolkit does with -display NAME or -sync.
   std::map<std::string, int> toolkitOptions{{"-display", 1}, {"-sync", 0}};
+  // Off, calls are not recorded: for the benchmarks, which make millions.
+  bool recordCalls = true;
 };
 
 // What was seen when glutInit was called.
