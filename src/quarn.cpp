@@ -2,6 +2,7 @@
 // context, reports what the GL implementation says about itself, and exits.
 #include "quarn.h"
 
+#include <GL/glu.h>
 #include <GL/glut.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -126,6 +127,20 @@ GLboolean query_gl_extension(const char* extName) {
       tokenStart < length &&
       token_is(list + tokenStart, length - tokenStart, extName, nameLength);
   return lastMatches ? GL_TRUE : GL_FALSE;
+}
+
+void display_gl_error() {
+  const GLenum code = glGetError();
+  if (code == GL_NO_ERROR) return;
+  const GLubyte* text = gluErrorString(code);
+  if (text != nullptr) {
+    std::fprintf(stderr, "OpenGL Error: %s\n",
+                 reinterpret_cast<const char*>(text));
+  } else {
+    // GLU knows only the codes of its own day; name the code itself so
+    // the line still tells which error it was.
+    std::fprintf(stderr, "OpenGL Error: unknown error 0x%04X\n", code);
+  }
 }
 
 #ifndef QUARN_NO_MAIN

@@ -36,4 +36,10 @@ void init();
 // current context), gives GL_FALSE.
 GLboolean query_gl_extension(const char* extName);
 
+// Reads one pending GL error, if there is one, and prints it on standard
+// error as "OpenGL Error: " and GLU's text for it. No pending error prints
+// nothing. A code GLU has no text for prints as "unknown error 0x" and the
+// code in hexadecimal. Further pending errors stay for later calls.
+void display_gl_error();
+
 #endif  // QUARN_H

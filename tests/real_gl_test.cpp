@@ -1,5 +1,6 @@
 // quarn's operations in a real context: freeglut, Mesa's software renderer
 // and the private Xvfb server, as other GL code would call them.
+#include <GL/glu.h>
 #include <GL/glut.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "captured_stream.h"
 #include "process.h"
 #include "quarn.h"
 
@@ -57,6 +59,23 @@ TEST_F(RealContext, FindsEveryAdvertisedNameAndNoNearMiss) {
         << longer;
   }
   EXPECT_EQ(query_gl_extension(""), GL_FALSE);
+}
+
+// Catches a reporter that misses a real driver's error, words it other
+// than GLU does, writes it to standard output, or reports it twice.
+TEST_F(RealContext, ReportsAProvokedErrorOnceInGlusWords) {
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  glEnable(0xFFFF);  // no such capability: GL_INVALID_ENUM
+  CapturedStdout out;
+  CapturedStderr err;
+  display_gl_error();
+  const std::string text =
+      reinterpret_cast<const char*>(gluErrorString(GL_INVALID_ENUM));
+  EXPECT_EQ(err.text(), "OpenGL Error: " + text + "\n");
+  display_gl_error();
+  EXPECT_EQ(err.text(), "OpenGL Error: " + text + "\n");
+  EXPECT_EQ(out.text(), "");
 }
 
 }  // namespace
