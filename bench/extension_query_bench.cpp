@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quarn.h"
@@ -73,46 +74,41 @@ void load_names(const char* path) {
   }
 }
 
-template <GLboolean (*Query)(const char*)>
-void run_queries(benchmark::State& state,
+using Query = GLboolean (*)(const char*);
+
+void run_queries(benchmark::State& state, Query query,
                  const std::vector<std::string>& names) {
   for (auto _ : state) {
     for (const std::string& name : names) {
-      benchmark::DoNotOptimize(Query(name.c_str()));
+      benchmark::DoNotOptimize(query(name.c_str()));
     }
   }
   state.SetItemsProcessed(state.iterations() *
                           static_cast<std::int64_t>(names.size()));
 }
 
-void quarn_advertised(benchmark::State& s) {
-  run_queries<query_gl_extension>(s, g_advertised);
+// Each technique on each set of names, as TECHNIQUE_SET. Repeated, and the
+// median kept, since one run on a shared machine is noisy.
+void register_benchmarks() {
+  const std::pair<const char*, Query> techniques[] = {
+      {"quarn", query_gl_extension},
+      {"strstr", strstr_query},
+      {"strcspn", strcspn_query}};
+  const std::pair<const char*, const std::vector<std::string>*> sets[] = {
+      {"advertised", &g_advertised}, {"not_advertised", &g_notAdvertised}};
+  for (const auto& [set, names] : sets) {
+    for (const auto& [technique, query] : techniques) {
+      const std::string name = std::string(technique) + "_" + set;
+      benchmark::RegisterBenchmark(
+          name.c_str(),
+          [query = query, names = names](benchmark::State& state) {
+            run_queries(state, query, *names);
+          })
+          ->Repetitions(7)
+          ->ReportAggregatesOnly(true);
+    }
+  }
 }
-void strstr_advertised(benchmark::State& s) {
-  run_queries<strstr_query>(s, g_advertised);
-}
-void strcspn_advertised(benchmark::State& s) {
-  run_queries<strcspn_query>(s, g_advertised);
-}
-void quarn_not_advertised(benchmark::State& s) {
-  run_queries<query_gl_extension>(s, g_notAdvertised);
-}
-void strstr_not_advertised(benchmark::State& s) {
-  run_queries<strstr_query>(s, g_notAdvertised);
-}
-void strcspn_not_advertised(benchmark::State& s) {
-  run_queries<strcspn_query>(s, g_notAdvertised);
-}
-
-// Repeated, and the median kept, since one run on a shared machine is noisy.
-#define QUARN_BENCHMARK(name) \
-  BENCHMARK(name)->Repetitions(7)->ReportAggregatesOnly(true)
-QUARN_BENCHMARK(quarn_advertised);
-QUARN_BENCHMARK(strstr_advertised);
-QUARN_BENCHMARK(strcspn_advertised);
-QUARN_BENCHMARK(quarn_not_advertised);
-QUARN_BENCHMARK(strstr_not_advertised);
-QUARN_BENCHMARK(strcspn_not_advertised);
 
 // The console table, and each benchmark's time kept for the ratios: the
 // median of its repetitions, where it has them.
@@ -153,6 +149,7 @@ int main(int argc, char** argv) {
   load_names(QUARN_EXTENSION_LIST);
   scripted::script().strings[GL_EXTENSIONS] = g_list.c_str();
   scripted::script().recordCalls = false;
+  register_benchmarks();
   std::printf("%zu advertised names, %zu not advertised, list of %zu bytes\n",
               g_advertised.size(), g_notAdvertised.size(), g_list.size());
   RatioReporter reporter;
