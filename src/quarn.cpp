@@ -153,11 +153,12 @@ const char* const kVersionBanner =
 // Stands in for argv[0] when the process is started with no arguments at all.
 char kProgramName[] = "quarn";
 
-const unsigned int kDisplayMode =
-    GLUT_RGBA | GLUT_DOUBLE | GLUT_ACCUM | GLUT_DEPTH | GLUT_STENCIL;  // 54
-const int kWindowWidth = 640;
-const int kWindowX = 0;
-const int kWindowY = 64;
+constexpr unsigned int kDisplayMode =
+    GLUT_RGBA | GLUT_DOUBLE | GLUT_ACCUM | GLUT_DEPTH | GLUT_STENCIL;
+static_assert(kDisplayMode == 54, "the mode word quarn has always requested");
+constexpr int kWindowWidth = 640;
+constexpr int kWindowX = 0;
+constexpr int kWindowY = 64;
 
 // A descriptor among 0, 1 and 2 that the parent left closed would be handed
 // to the toolkit's display connection, and the report would then be written
@@ -176,9 +177,9 @@ void keep_standard_descriptors_taken() {
 // Standard output is buffered, so a failed write may only show here. A
 // report that never reached its reader must not end with status 0.
 int finish_standard_output() {
-  // A write that failed inside the report left its reason in errno, and
-  // nothing since has written or reset it; the flush below may then have
-  // nothing left to write and give no reason of its own.
+  // A write that failed inside the report left its reason in errno; the
+  // buffered writes after it leave errno alone, and the flush below may
+  // have nothing left to write and so give no reason of its own.
   const int reasonSoFar = errno;
   errno = 0;
   const bool flushed = std::fflush(stdout) == 0;
