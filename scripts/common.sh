@@ -30,7 +30,7 @@ need_packages() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq >&2
   # shellcheck disable=SC2086
-  apt-get install -y -qq --no-install-recommends $missing >&2
+  apt-get install -y -qq $missing >&2
 }
 
 # Configures (first time only) and builds the folder $1 with the CMake
