@@ -39,6 +39,7 @@ need_packages() {
 build_in() {
   dir=$1
   shift
+  mkdir -p "$(dirname "$dir")"
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$repo" -B "$dir" "$@" >"$dir.log" 2>&1 || { cat "$dir.log" >&2; exit 1; }
   fi

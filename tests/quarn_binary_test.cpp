@@ -87,8 +87,7 @@ TEST_F(QuarnBinary, LeavesToolkitOptionsToTheToolkit) {
   };
   for (const auto& argv : commandLines) {
     SCOPED_TRACE(argv[1]);
-    expect_complete_report(
-        run_program(QUARN_BINARY, argv, display_, StdoutTo::File));
+    expect_complete_report(run(argv));
   }
   // -display reaches the server even when the environment names none.
   expect_complete_report(run_program(
