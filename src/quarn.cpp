@@ -162,16 +162,24 @@ constexpr int kWindowY = 64;
 
 // A descriptor among 0, 1 and 2 that the parent left closed would be handed
 // to the toolkit's display connection, and the report would then be written
-// into the X server's socket. Parking /dev/null there keeps the toolkit off
-// them; standard output gets it read-only, so that writing the report still
-// fails as it would on the closed descriptor and is reported as a failure.
-void keep_standard_descriptors_taken() {
+// into the X server's socket, where nothing reads it. Parking /dev/null
+// there keeps the toolkit off them; standard output gets it read-only, so
+// that writing the report still fails as it would on the closed descriptor
+// and is reported as a failure. Where there is no /dev/null (a minimal
+// container), the root folder opened read-only serves as well: reads and
+// writes on it fail. False when a descriptor stays closed all the same.
+bool keep_standard_descriptors_taken() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     const int flags = fd == STDERR_FILENO ? O_WRONLY : O_RDONLY;
-    const int opened = open("/dev/null", flags);
-    if (opened != fd && opened != -1) close(opened);
+    int opened = open("/dev/null", flags);
+    if (opened == -1) opened = open("/", O_RDONLY | O_DIRECTORY);
+    if (opened != fd) {
+      if (opened != -1) close(opened);
+      return false;
+    }
   }
+  return true;
 }
 
 // Standard output is buffered, so a failed write may only show here. A
@@ -193,13 +201,22 @@ int finish_standard_output() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  keep_standard_descriptors_taken();
+  if (!keep_standard_descriptors_taken()) {
+    std::fprintf(stderr,
+                 "quarn: cannot hold a closed standard descriptor: %s\n",
+                 std::strerror(errno));
+    return 1;
+  }
   std::printf("%s\n", kVersionBanner);
 
+  // Linux turns an empty argument vector into one empty argument; either
+  // way there is no name to hand the toolkit or to show as the title.
   char* fallbackArgv[] = {kProgramName, nullptr};
-  if (argc < 1 || argv == nullptr || argv[0] == nullptr) {
+  if (argc < 1 || argv == nullptr) {
     argc = 1;
     argv = fallbackArgv;
+  } else if (argv[0] == nullptr || argv[0][0] == '\0') {
+    argv[0] = kProgramName;
   }
   glutInit(&argc, argv);
   glutInitDisplayMode(kDisplayMode);

@@ -90,13 +90,18 @@ TEST_F(StartupTest, RequestsTheHeightFromItsGlobalAndAFixedWidth) {
               ::testing::Contains("glutInitWindowSize(640, 200)"));
 }
 
-// Catches a null program name or title handed to the toolkit when the
-// process was started with an empty argument vector.
+// Catches a null or empty program name or title handed to the toolkit when
+// the process was started with an empty argument vector, which Linux turns
+// into one empty argument; the other arguments still reach the toolkit.
 TEST_F(StartupTest, StandsInAProgramNameForAnEmptyArgumentVector) {
   CapturedStdout out;
   char* empty[] = {nullptr};
   EXPECT_EQ(quarn_main(0, empty), 0);
   EXPECT_EQ(scripted::calls().at(0), "glutInit(1: quarn)");
+  EXPECT_EQ(scripted::calls().at(4), "glutCreateWindow(quarn)");
+  scripted::calls().clear();
+  EXPECT_EQ(run({"", "extra"}), 0);
+  EXPECT_EQ(scripted::calls().at(0), "glutInit(2: quarn extra)");
   EXPECT_EQ(scripted::calls().at(4), "glutCreateWindow(quarn)");
 }
 
