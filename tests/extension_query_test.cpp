@@ -18,6 +18,7 @@ GLboolean query(const char* list, const char* name) {
 }
 
 struct QueryCase {
+  const char* label;
   const char* list;
   const char* name;
   GLboolean expected;
@@ -39,44 +40,46 @@ TEST_P(ExtensionQuery, MatchesExactNamesOnly) {
 
 const QueryCase kQueryCases[] = {
     // An empty list holds nothing, not even the empty name.
-    {"", "", GL_FALSE},
-    {"", "GL_A", GL_FALSE},
+    {"EmptyListEmptyName", "", "", GL_FALSE},
+    {"EmptyListName", "", "GL_A", GL_FALSE},
     // First, middle and last names, with and without a blank at the end.
-    {"GL_A GL_BB GL_CCC", "GL_A", GL_TRUE},
-    {"GL_A GL_BB GL_CCC", "GL_BB", GL_TRUE},
-    {"GL_A GL_BB GL_CCC", "GL_CCC", GL_TRUE},
-    {"GL_A GL_BB GL_CCC ", "GL_CCC", GL_TRUE},
+    {"FirstName", "GL_A GL_BB GL_CCC", "GL_A", GL_TRUE},
+    {"MiddleName", "GL_A GL_BB GL_CCC", "GL_BB", GL_TRUE},
+    {"LastName", "GL_A GL_BB GL_CCC", "GL_CCC", GL_TRUE},
+    {"LastNameBlankAfter", "GL_A GL_BB GL_CCC ", "GL_CCC", GL_TRUE},
     // Heads and tails of advertised names, and names that extend them.
-    {"GL_ARB_texture_float", "GL_ARB_texture", GL_FALSE},
-    {"GL_ARB_texture", "GL_ARB_texture_float", GL_FALSE},
-    {"GL_EXT_texture3D", "texture3D", GL_FALSE},
-    {"XGL_A GL_AX", "GL_A", GL_FALSE},
-    {"GL_EXT_texture GL_EXT_texture3D", "GL_EXT_texture3D", GL_TRUE},
+    {"HeadOfName", "GL_ARB_texture_float", "GL_ARB_texture", GL_FALSE},
+    {"NameExtended", "GL_ARB_texture", "GL_ARB_texture_float", GL_FALSE},
+    {"TailOfName", "GL_EXT_texture3D", "texture3D", GL_FALSE},
+    {"NameInsideOthers", "XGL_A GL_AX", "GL_A", GL_FALSE},
+    {"LongerAfterShorter", "GL_EXT_texture GL_EXT_texture3D",
+     "GL_EXT_texture3D", GL_TRUE},
     // One blank at the end makes no empty entry; two, or one at the start,
     // or two in a row anywhere, do.
-    {"GL_A ", "", GL_FALSE},
-    {"GL_A GL_B", "", GL_FALSE},
-    {"GL_A  ", "", GL_TRUE},
-    {" GL_A", "", GL_TRUE},
-    {"GL_A  GL_B", "", GL_TRUE},
-    {" ", "", GL_TRUE},
-    {" GL_A  GL_B", "GL_B", GL_TRUE},
+    {"OneTrailingBlankNoEmptyEntry", "GL_A ", "", GL_FALSE},
+    {"NoEmptyEntry", "GL_A GL_B", "", GL_FALSE},
+    {"TwoTrailingBlanksEmptyEntry", "GL_A  ", "", GL_TRUE},
+    {"LeadingBlankEmptyEntry", " GL_A", "", GL_TRUE},
+    {"TwoBlanksEmptyEntry", "GL_A  GL_B", "", GL_TRUE},
+    {"BlankAloneEmptyEntry", " ", "", GL_TRUE},
+    {"NameAfterEmptyEntries", " GL_A  GL_B", "GL_B", GL_TRUE},
     // Only the blank separates: a tab is part of a name.
-    {"GL_A\tGL_B", "GL_A", GL_FALSE},
-    {"GL_A\tGL_B", "GL_A\tGL_B", GL_TRUE},
+    {"TabJoinsNames", "GL_A\tGL_B", "GL_A", GL_FALSE},
+    {"TabInName", "GL_A\tGL_B", "GL_A\tGL_B", GL_TRUE},
     // A name holding a blank is never one entry.
-    {"GL_A GL_B", "GL_A GL_B", GL_FALSE},
-    {"GL_A GL_B", " ", GL_FALSE},
+    {"NameWithBlank", "GL_A GL_B", "GL_A GL_B", GL_FALSE},
+    {"BlankName", "GL_A GL_B", " ", GL_FALSE},
     // Case matters; bytes above 0x7F are ordinary bytes.
-    {"GL_ARB_Foo", "GL_ARB_foo", GL_FALSE},
-    {"\xff\x80 GL_A \xa0", "\xff\x80", GL_TRUE},
-    {"\xff\x80 GL_A \xa0", "\xa0", GL_TRUE},
+    {"CaseDiffers", "GL_ARB_Foo", "GL_ARB_foo", GL_FALSE},
+    {"HighBytesFirst", "\xff\x80 GL_A \xa0", "\xff\x80", GL_TRUE},
+    {"HighBytesLast", "\xff\x80 GL_A \xa0", "\xa0", GL_TRUE},
     // The same name twice is found once.
-    {"GL_A GL_A", "GL_A", GL_TRUE},
+    {"SameNameTwice", "GL_A GL_A", "GL_A", GL_TRUE},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lists, ExtensionQuery,
-                         ::testing::ValuesIn(kQueryCases));
+                         ::testing::ValuesIn(kQueryCases),
+                         [](const auto& tested) { return tested.param.label; });
 
 // Catches a block scan that loses a blank or a token where it crosses from
 // one block into the next, or at the short block at the end.

@@ -2,6 +2,7 @@
 // Mesa's software renderer: exact output, exit status and streams.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -115,6 +116,22 @@ TEST(QuarnWithoutDisplay, LeavesTheToolkitsMessageAndStatus) {
   EXPECT_NE(run.err.find("failed to open display"), std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("quarn: write error"), std::string::npos) << run.err;
+  // Started with no arguments, quarn still gives the toolkit its name.
+  const Finished unnamed = run_program(QUARN_BINARY, {}, "", StdoutTo::File);
+  EXPECT_NE(unnamed.err.find("freeglut (quarn): "), std::string::npos)
+      << unnamed.err;
+}
+
+// Catches a private server that any local user may connect to: a client
+// without its cookie is turned away.
+TEST_F(QuarnBinary, PrivateServerTurnsAwayClientsWithoutItsCookie) {
+  const std::string cookie = std::getenv("XAUTHORITY");
+  setenv("XAUTHORITY", "/dev/null", 1);
+  const Finished stranger = run({"quarn"});
+  setenv("XAUTHORITY", cookie.c_str(), 1);
+  EXPECT_EQ(stranger.status, 1);
+  EXPECT_NE(stranger.err.find("failed to open display"), std::string::npos)
+      << stranger.err;
 }
 
 }  // namespace

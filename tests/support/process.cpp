@@ -105,5 +105,6 @@ std::string test_display(const std::string& xvfbDir) {
   std::ifstream file(xvfbDir + "/display");
   std::string display;
   std::getline(file, display);
+  if (!display.empty()) setenv("XAUTHORITY", (xvfbDir + "/auth").c_str(), 1);
   return display;
 }

@@ -22,7 +22,8 @@ Finished run_program(const std::string& path,
                      const std::string& display, StdoutTo stdoutTo);
 
 // The display of the private X server started with the folder xvfbDir, or ""
-// when there is none.
+// when there is none. When there is one, XAUTHORITY is set to the cookie
+// that its clients must present, for this process and the programs it runs.
 std::string test_display(const std::string& xvfbDir);
 
 #endif  // QUARN_PROCESS_H
