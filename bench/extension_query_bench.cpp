@@ -149,7 +149,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   load_names(QUARN_EXTENSION_LIST);
+  // Mesa's compatibility profile, where quarn's query first checks the
+  // context in full (version, flags, profile) and then reads the string.
   scripted::script().strings[GL_EXTENSIONS] = g_list.c_str();
+  scripted::script().strings[GL_VERSION] =
+      "4.5 (Compatibility Profile) Mesa 22.3.6";
+  scripted::script().integers[GL_CONTEXT_PROFILE_MASK] =
+      GL_CONTEXT_COMPATIBILITY_PROFILE_BIT;
   scripted::script().recordCalls = false;
   register_benchmarks();
   std::printf("%zu advertised names, %zu not advertised, list of %zu bytes\n",

@@ -3,8 +3,12 @@
 // strstr-based and loop-based queries elsewhere.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "captured_stream.h"
 
 #include "quarn.h"
 #include "scripted_gl.h"
@@ -126,7 +130,116 @@ TEST(ExtensionQueryFetch, FetchesTheListOnEveryCall) {
   EXPECT_EQ(query_gl_extension("GL_A"), GL_FALSE);
   EXPECT_EQ(
       scripted::calls(),
-      (std::vector<std::string>{"glGetString(0x1F03)", "glGetString(0x1F03)"}));
+      (std::vector<std::string>{"glGetString(0x1F02)", "glGetString(0x1F03)",
+                                "glGetString(0x1F02)", "glGetString(0x1F03)"}));
 }
+
+// Where a context keeps its list, and the queries that find it out: V, F, P
+// and N for glGetString(GL_VERSION) and glGetIntegerv of the context flags,
+// the profile mask and the number of entries, I for one glGetStringi, S for
+// glGetString(GL_EXTENSIONS).
+struct ContextCase {
+  const char* label;
+  const char* version;
+  GLint flags;
+  GLint profile;
+  std::vector<const char*> entries;
+  bool wholeString;  // else indexed
+  const char* callsOfOneQuery;
+};
+
+void PrintTo(const ContextCase& c, std::ostream* os) {
+  *os << c.label;
+}
+
+std::string call_letters() {
+  const std::map<std::string, char> letters = {{"glGetString(0x1F02)", 'V'},
+                                               {"glGetIntegerv(0x821E)", 'F'},
+                                               {"glGetIntegerv(0x9126)", 'P'},
+                                               {"glGetIntegerv(0x821D)", 'N'},
+                                               {"glGetString(0x1F03)", 'S'}};
+  std::string text;
+  for (const std::string& call : scripted::calls()) {
+    text += call.starts_with("glGetStringi(") ? 'I' : letters.at(call);
+  }
+  return text;
+}
+
+class ExtensionListRule : public ::testing::TestWithParam<ContextCase> {};
+
+// Catches the whole string asked of a context that lists by index (null,
+// and an error recorded, in core and forward-compatible contexts), the
+// indexed list asked of one that has the string, and a query not yet valid
+// in the context as far as it is known.
+TEST_P(ExtensionListRule, ReadsTheListWhereTheContextKeepsIt) {
+  const ContextCase& c = GetParam();
+  scripted::reset();
+  scripted::script().strings = {{GL_VERSION, c.version},
+                                {GL_EXTENSIONS, "GL_W"}};
+  scripted::script().integers = {{GL_CONTEXT_FLAGS, c.flags},
+                                 {GL_CONTEXT_PROFILE_MASK, c.profile}};
+  scripted::script().indexed = c.entries;
+  EXPECT_EQ(query_gl_extension("GL_W"), c.wholeString ? GL_TRUE : GL_FALSE);
+  EXPECT_EQ(call_letters(), c.callsOfOneQuery);
+  EXPECT_EQ(query_gl_extension("GL_I"), c.wholeString ? GL_FALSE : GL_TRUE);
+
+  CapturedStdout out;
+  display_gl_env();
+  const std::string expected = c.wholeString ? "GL_W" : "GL_I";
+  EXPECT_TRUE(out.text().ends_with("OpenGL Extensions: " + expected + "\n"))
+      << out.text();
+}
+
+constexpr GLint kForwardCompatible = GL_CONTEXT_FLAG_FORWARD_COMPATIBLE_BIT;
+constexpr GLint kCore = GL_CONTEXT_CORE_PROFILE_BIT;
+constexpr GLint kCompatibility = GL_CONTEXT_COMPATIBILITY_PROFILE_BIT;
+
+const ContextCase kContextCases[] = {
+    {"NullVersion", nullptr, 0, 0, {"GL_I"}, true, "VS"},
+    {"Es",
+     "OpenGL ES 3.2 Mesa 22.3.6",
+     kForwardCompatible,
+     kCore,
+     {"GL_I"},
+     true,
+     "VS"},
+    {"Legacy21", "2.1 Mesa 22.3.6", 0, 0, {"GL_I"}, true, "VS"},
+    {"Unparsable", "OpenGL 4.5", 0, 0, {"GL_I"}, true, "VS"},
+    {"Plain30", "3.0 Mesa 22.3.6", 0, 0, {"GL_I"}, true, "VFS"},
+    {"ForwardCompatible30",
+     "3.0 Mesa 22.3.6",
+     kForwardCompatible,
+     0,
+     {"GL_I"},
+     false,
+     "VFNI"},
+    {"Compatible31",
+     "3.1 Mesa 22.3.6",
+     0,
+     0,
+     {"GL_I", "GL_ARB_compatibility"},
+     true,
+     "VFNIIS"},
+    {"Core31", "3.1 Mesa 22.3.6", 0, 0, {"GL_I"}, false, "VFNINI"},
+    {"Core45",
+     "4.5 (Core Profile) Mesa 22.3.6",
+     0,
+     kCore,
+     {"GL_I", nullptr},
+     false,
+     "VFPNII"},
+    {"Compatibility45",
+     "4.5 (Compatibility Profile) Mesa 22.3.6",
+     0,
+     kCompatibility,
+     {"GL_I"},
+     true,
+     "VFPS"},
+    {"NoProfile45", "4.5", 0, 0, {"GL_I"}, false, "VFPNINI"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Contexts, ExtensionListRule,
+                         ::testing::ValuesIn(kContextCases),
+                         [](const auto& tested) { return tested.param.label; });
 
 }  // namespace

@@ -33,6 +33,8 @@ class ReportTest : public ::testing::TestWithParam<ReportCase> {
                                   {GL_RENDERER, c.renderer},
                                   {GL_VERSION, c.version},
                                   {GL_EXTENSIONS, c.extensions}};
+    scripted::script().integers[GL_CONTEXT_PROFILE_MASK] =
+        GL_CONTEXT_COMPATIBILITY_PROFILE_BIT;
   }
 };
 

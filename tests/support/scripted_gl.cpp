@@ -100,6 +100,32 @@ const GLubyte* glGetString(GLenum name) {
   return reinterpret_cast<const GLubyte*>(text);
 }
 
+void glGetIntegerv(GLenum name, GLint* value) {
+  if (script().recordCalls) {
+    calls().push_back("glGetIntegerv(" + scripted::hex(name) + ")");
+  }
+  const auto found = script().integers.find(name);
+  if (found != script().integers.end()) {
+    *value = found->second;
+  } else {
+    *value = name == GL_NUM_EXTENSIONS
+                 ? static_cast<GLint>(script().indexed.size())
+                 : 0;
+  }
+}
+
+const GLubyte* glGetStringi(GLenum name, GLuint index) {
+  if (script().recordCalls) {
+    calls().push_back("glGetStringi(" + scripted::hex(name) + ", " +
+                      std::to_string(index) + ")");
+  }
+  const std::vector<const char*>& entries = script().indexed;
+  const char* text = name == GL_EXTENSIONS && index < entries.size()
+                         ? entries[index]
+                         : nullptr;
+  return reinterpret_cast<const GLubyte*>(text);
+}
+
 GLenum glGetError() {
   calls().push_back("glGetError()");
   if (script().errors.empty()) return GL_NO_ERROR;

@@ -18,6 +18,11 @@ namespace scripted {
 struct Script {
   // What glGetString answers for each name; a name not listed gives null.
   std::map<GLenum, const char*> strings;
+  // What glGetIntegerv answers for each name; a name not listed gives 0,
+  // but GL_NUM_EXTENSIONS gives the number of indexed entries.
+  std::map<GLenum, GLint> integers;
+  // What glGetStringi(GL_EXTENSIONS, i) answers: entry i, or null past them.
+  std::vector<const char*> indexed;
   // Codes glGetError hands out, first to last; then GL_NO_ERROR.
   std::deque<GLenum> errors;
   // What gluErrorString answers; a code not listed gives null.
