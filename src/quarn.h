@@ -1,45 +1,61 @@
-// quarn: report the OpenGL environment of the current context.
-//
-// Every operation below needs a GL context that is current on the calling
-// thread (create a window first, for instance with glutCreateWindow). None of
-// them keeps state between calls: each asks the GL implementation afresh.
-//
-// To call these from your own GL program, link the CMake target quarn::module
-// (or compile src/quarn.cpp with QUARN_NO_MAIN defined, so that it leaves
-// main to your program, and link GLUT, GLU and GL).
+/* quarn: report the OpenGL environment of the current context.
+ *
+ * Every operation below needs a GL context that is current on the calling
+ * thread, of any kind: legacy, compatibility or core profile, forward
+ * compatible, or OpenGL ES. None of them keeps state between calls: each
+ * asks the GL implementation afresh, and none leaves a GL error behind or
+ * takes away one that the caller's own code left pending.
+ *
+ * Usable from C and C++. With CMake, find_package(quarn CONFIG) and link
+ * quarn::module; with pkg-config, `pkg-config --cflags --libs quarn`. */
 #ifndef QUARN_H
 #define QUARN_H
 
 #include <GL/gl.h>
 
-// Window-state globals. Nothing in quarn writes them; quarn's own main reads
-// the height once, for the window that it requests.
-extern int g_iWindowWidthCurrent;   // 640
-extern int g_iWindowHeightCurrent;  // 360
-extern bool g_bWindowFullScreen;    // false
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
 
-// Prints four lines on standard output, "OpenGL Vendor: ", "OpenGL Renderer: ",
-// "OpenGL Version: " and "OpenGL Extensions: ", each followed by the string
-// the GL implementation gives, byte for byte. A string it does not give (a
-// null pointer, as without a current context) prints as "(null)".
-void display_gl_env();
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// The module's initialisation routine: exactly display_gl_env().
-void init();
+/* Window-state globals. Nothing in quarn writes them; quarn's own main reads
+ * the height once, for the window that it requests. */
+extern int g_iWindowWidthCurrent;  /* 640 */
+extern int g_iWindowHeightCurrent; /* 360 */
+extern bool g_bWindowFullScreen;   /* false */
 
-// GL_TRUE when the current context advertises the extension named exactly
-// extName, else GL_FALSE. Only the blank separates names in the list; the
-// match is byte for byte and case-sensitive, so neither a longer advertised
-// name that begins with extName nor a shorter one that it begins with counts.
-// The empty name is found only where the list holds an empty entry (a blank
-// at its start, or two in a row). A null extName, or no list at all (no
-// current context), gives GL_FALSE.
+/* Prints four lines on standard output, "OpenGL Vendor: ", "OpenGL Renderer: ",
+ * "OpenGL Version: " and "OpenGL Extensions: ", each followed by the string
+ * the GL implementation gives, byte for byte. Where the context lists its
+ * extensions only by index (core profiles, forward-compatible contexts), the
+ * last line holds every entry, one blank between two. A string the
+ * implementation does not give (a null pointer, as without a current
+ * context) prints as "(null)". */
+void display_gl_env(void);
+
+/* The module's initialisation routine: exactly display_gl_env(). */
+void init(void);
+
+/* GL_TRUE when the current context advertises the extension named exactly
+ * extName, else GL_FALSE. The match is byte for byte and case-sensitive, so
+ * neither a longer advertised name that begins with extName nor a shorter
+ * one that it begins with counts. In a blank-separated list, only the blank
+ * separates names, and the empty name is found only where the list holds an
+ * empty entry (a blank at its start, or two in a row). A null extName, or no
+ * list at all (no current context), gives GL_FALSE. */
 GLboolean query_gl_extension(const char* extName);
 
-// Reads one pending GL error, if there is one, and prints it on standard
-// error as "OpenGL Error: " and GLU's text for it. No pending error prints
-// nothing. A code GLU has no text for prints as "unknown error 0x" and the
-// code in hexadecimal. Further pending errors stay for later calls.
-void display_gl_error();
+/* Reads one pending GL error, if there is one, and prints it on standard
+ * error as "OpenGL Error: " and GLU's text for it. No pending error prints
+ * nothing. A code GLU has no text for prints as "unknown error 0x" and the
+ * code in hexadecimal. Further pending errors stay for later calls. */
+void display_gl_error(void);
 
-#endif  // QUARN_H
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUARN_H */
