@@ -9,6 +9,15 @@ build_packages="cmake make g++ libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-m
 
 say() { printf 'quarn: %s\n' "$*" >&2; }
 
+# A hangup, an interrupt or a termination ends the script with the status
+# a shell gives for that signal, after its EXIT trap has cleaned up; without
+# this, the trap would run and the script carry on.
+exit_on_signals() {
+  trap 'exit 129' HUP
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+}
+
 exists() {
   for path in "$@"; do [ -e "$path" ] && return 0; done
   return 1
