@@ -32,6 +32,7 @@ package_probe() {
       command -v "$1" >/dev/null ;;
     clang) command -v clang++ >/dev/null ;;
     xvfb) command -v Xvfb >/dev/null ;;
+    procps) command -v pgrep >/dev/null ;;
     libgl-dev) exists /usr/include/GL/gl.h ;;
     libglu1-mesa-dev) exists /usr/include/GL/glu.h ;;
     freeglut3-dev) exists /usr/include/GL/freeglut.h ;;
