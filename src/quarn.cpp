@@ -285,8 +285,7 @@ void display_gl_error() {
   if (code == GL_NO_ERROR) return;
   const GLubyte* text = gluErrorString(code);
   if (text != nullptr) {
-    std::fprintf(stderr, "OpenGL Error: %s\n",
-                 reinterpret_cast<const char*>(text));
+    std::fprintf(stderr, "OpenGL Error: %s\n", text_of(text));
   } else {
     // GLU knows only the codes of its own day; name the code itself so
     // the line still tells which error it was.
@@ -307,7 +306,8 @@ namespace {
 const char* const kVersionBanner =
     "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ ";
 
-// Stands in for argv[0] when the process is started with no arguments at all.
+// Stands in for a missing or empty argv[0], as the toolkit's program name and
+// the window title.
 char kProgramName[] = "quarn";
 
 constexpr unsigned int kDisplayMode =
@@ -379,7 +379,7 @@ int main(int argc, char** argv) {
   glutInitDisplayMode(kDisplayMode);
   glutInitWindowSize(kWindowWidth, g_iWindowHeightCurrent);
   glutInitWindowPosition(kWindowX, kWindowY);
-  glutCreateWindow(argv[0] != nullptr ? argv[0] : kProgramName);
+  glutCreateWindow(argv[0]);
 
   display_gl_env();
   return finish_standard_output();
