@@ -1,222 +1,260 @@
 # shellcheck shell=sh
 # Shared by the scripts in this folder: the Debian packages they need, the
-# build, and the private Xvfb server. Sourced, not run: the sourcing script
-# sets $repo, the repository's root, first.
+# build folders, and the private Xvfb server. Sourced, not run: the sourcing
+# script sets $repo, the repository's root, first.
 repo=${repo:?the repository root, set by the script that sources this}
 
-# Packages that building quarn needs, and that running it on Mesa needs.
-build_packages="cmake make g++ libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri"
+# What building quarn needs, and running it on Mesa.
+build_packages="cmake ninja-build g++ libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri"
+# shellcheck disable=SC2086 # one word per package
+need_build_packages() { need_packages $build_packages "$@"; }
 
 say() { printf 'quarn: %s\n' "$*" >&2; }
 
-# A hangup, an interrupt or a termination ends the script with the status
-# a shell gives for that signal, after its EXIT trap has cleaned up; without
-# this, the trap would run and the script carry on.
+# A hangup, an interrupt or a termination ends the script with the status a
+# shell gives for that signal, after its EXIT trap has cleaned up.
 exit_on_signals() {
   trap 'exit 129' HUP
   trap 'exit 130' INT
   trap 'exit 143' TERM
 }
 
-exists() {
-  for path in "$@"; do [ -e "$path" ] && return 0; done
+any_exists() {
+  for path in "$@"; do [ ! -e "$path" ] || return 0; done
   return 1
 }
 
-# True when a file or command that the package brings is there. Checking
-# these costs no package-manager query in the common case, where all is
-# installed, and works on systems that have no dpkg.
+# True when a file or command that the package brings is there: no package
+# manager is asked in the common case, where all is installed.
 package_probe() {
   case $1 in
-    g++ | cmake | make | shellcheck | mandoc | hyperfine | pkg-config)
-      command -v "$1" >/dev/null ;;
-    clang) command -v clang++ >/dev/null ;;
-    xvfb) command -v Xvfb >/dev/null ;;
-    procps) command -v pgrep >/dev/null ;;
-    libgl-dev) exists /usr/include/GL/gl.h ;;
-    libglu1-mesa-dev) exists /usr/include/GL/glu.h ;;
-    freeglut3-dev) exists /usr/include/GL/freeglut.h ;;
-    libgl1-mesa-dri) exists /usr/lib/*/dri/swrast_dri.so /usr/lib*/dri/swrast_dri.so ;;
-    libgtest-dev) exists /usr/include/gtest/gtest.h ;;
-    libgmock-dev) exists /usr/include/gmock/gmock.h ;;
-    libbenchmark-dev) exists /usr/include/benchmark/benchmark.h ;;
-    libclang-rt-14-dev) exists /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a ;;
-    *) return 1 ;;
+    ninja-build) command -v ninja ;;
+    clang) command -v clang++ ;;
+    xvfb) command -v Xvfb ;;
+    x11-utils) command -v xdpyinfo ;;
+    procps) command -v pgrep ;;
+    libgl-dev) [ -e /usr/include/GL/gl.h ] ;;
+    libglu1-mesa-dev) [ -e /usr/include/GL/glu.h ] ;;
+    freeglut3-dev) [ -e /usr/include/GL/freeglut.h ] ;;
+    libgtest-dev) [ -e /usr/include/gtest/gtest.h ] ;;
+    libgmock-dev) [ -e /usr/include/gmock/gmock.h ] ;;
+    libbenchmark-dev) [ -e /usr/include/benchmark/benchmark.h ] ;;
+    libepoxy-dev) [ -e /usr/include/epoxy/gl.h ] ;;
+    libglew-dev) [ -e /usr/include/GL/glew.h ] ;;
+    libgl1-mesa-dri) any_exists /usr/lib/*/dri/swrast_dri.so ;;
+    libclang-rt-14-dev) any_exists /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a ;;
+    *) command -v "$1" ;;
   esac
-}
-
-# The packages to build quarn and run it, and any others named.
-need_build_packages() {
-  # shellcheck disable=SC2086 # one word per package
-  need_packages $build_packages "$@"
-}
+} >/dev/null 2>&1
 
 # Installs whichever of the named Debian packages are missing: as root with
-# apt-get, otherwise by naming the command to run. dpkg has the last word on
-# what is installed; without dpkg, a missing probe is reported as it is.
+# apt-get, otherwise by naming the command to run.
 need_packages() {
   missing=""
   for package in "$@"; do
     package_probe "$package" || missing="$missing $package"
   done
-  [ -z "$missing" ] && return 0
-  if ! command -v dpkg-query >/dev/null; then
-    say "cannot find what these packages bring:$missing; install them first"
-    exit 1
-  fi
+  [ -n "$missing" ] || return 0
+  command -v dpkg-query >/dev/null || { say "cannot find what these packages bring:$missing"; exit 1; }
   uninstalled=""
   for package in $missing; do
-    case $(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true) in
+    case $(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) in
       *" installed") ;;
       *) uninstalled="$uninstalled $package" ;;
     esac
   done
-  [ -z "$uninstalled" ] && return 0
+  [ -n "$uninstalled" ] || return 0
   if [ "$(id -u)" -ne 0 ]; then
-    say "missing Debian packages; install them with:"
-    echo "  sudo apt-get install$uninstalled" >&2
+    say "missing Debian packages; install them with: sudo apt-get install$uninstalled"
     exit 1
   fi
-  install_packages "$uninstalled"
-}
-
-install_packages() {
-  say "installing$1 (apt-get; a minute or two)"
-  log=$(mktemp)
+  say "installing$uninstalled (apt-get; a minute or two)"
   # shellcheck disable=SC2086 # one word per package
-  if ! { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q $1; } >"$log" 2>&1; then
-    cat "$log" >&2
-    rm -f "$log"
-    say "installing$1 failed"
-    exit 1
-  fi
-  rm -f "$log"
+  log=$({ apt-get update -q && apt-get install -y -q $uninstalled; } 2>&1) ||
+    { printf '%s\n' "$log" >&2; say "installing$uninstalled failed"; exit 1; }
 }
 
-# True when the build folder $1 was configured with the options $2 and
-# nothing in the source tree changed since it was last built.
-build_is_current() {
-  [ -x "$1/quarn" ] && [ -f "$1/quarn-built" ] && build_is_configured "$1" "$2" &&
-    [ -z "$(find "$repo" \( -path "$repo/build" -o -path "$repo/.git" \) -prune \
-    -o -newer "$1/quarn-built" -print)" ]
-}
-
-# Builds the folder $1 with the CMake options that follow and those in
-# QUARN_CMAKE_ARGS (CI hands its own in there), configuring it afresh
-# whenever it has no successful configuration with exactly these options (a
-# failed configure, or other options from QUARN_CMAKE_ARGS). The
-# build's chatter goes to $1.log and is shown only when it fails. Runs that
-# share a folder take turns, so concurrent ones never build over each other.
-build_in() {
-  dir=$1
+# Configures build/PRESET from CMakePresets.json the first time, and afresh
+# when the options handed in QUARN_CMAKE_ARGS (words, no blanks inside one)
+# differ from those it was last configured with (kept in quarn-cmake-args
+# there); then Ninja brings the targets that follow up to date, system
+# headers and libraries included. The caller holds the folder's lock
+# (lock_build_folder). What CMake and Ninja say is shown only on failure.
+build_preset() {
+  preset=$1
   shift
-  # shellcheck disable=SC2086 # the extra options are words
-  set -- "$@" ${QUARN_CMAKE_ARGS:-}
-  options="$*"
-  build_is_current "$dir" "$options" && return 0
-  mkdir -p "$dir"
-  if command -v flock >/dev/null; then
-    exec 9>"$dir.lock"
-    flock 9
+  dir=$repo/build/$preset
+  args=${QUARN_CMAKE_ARGS:-}
+  handed=""
+  [ ! -f "$dir/quarn-cmake-args" ] || read -r handed <"$dir/quarn-cmake-args" || true
+  if [ ! -f "$dir/build.ninja" ] || [ "$handed" != "$args" ]; then
+    say "configuring build/$preset"
+    # shellcheck disable=SC2086 # the handed options are words
+    log=$(cd "$repo" && cmake --fresh --preset "$preset" $args 2>&1) || build_failed configuring
+    rm -f "$dir/quarn-cmake-args"
+    [ -z "$args" ] || echo "$args" >"$dir/quarn-cmake-args"
+    [ -f "$dir/quarn" ] || say "building build/$preset (the first time takes a minute)"
   fi
-  if ! build_is_current "$dir" "$options"; then
-    configure_and_build "$dir" "$options" "$@"
-  fi
-  exec 9>&-
-}
-
-configure_and_build() {
-  dir=$1
-  options=$2
-  shift 2
-  # Stamped before building, so that a file changed during the build is
-  # still newer than the stamp and rebuilds next time.
-  : >"$dir/quarn-building"
-  if ! build_is_configured "$dir" "$options"; then
-    rm -f "$dir/quarn-configured"
-    say "configuring ${dir#"$repo"/}"
-    cmake --fresh -S "$repo" -B "$dir" "$@" >"$dir.log" 2>&1 ||
-      build_failed "$dir" "configuring"
-    printf '%s\n' "$options" >"$dir/quarn-configured"
-  fi
-  [ -x "$dir/quarn" ] || say "building ${dir#"$repo"/} (the first time takes a minute)"
-  cmake --build "$dir" -j "$(nproc)" >>"$dir.log" 2>&1 || build_failed "$dir" "building"
-  mv "$dir/quarn-building" "$dir/quarn-built"
-}
-
-build_is_configured() {
-  [ -f "$1/quarn-configured" ] && read -r configured <"$1/quarn-configured" &&
-    [ "$configured" = "$2" ]
+  log=$(ninja -C "$dir" "$@" 2>&1) || build_failed building
 }
 
 build_failed() {
-  cat "$1.log" >&2
-  say "$2 ${1#"$repo"/} failed (its log: ${1#"$repo"/}.log); the next run tries afresh"
+  printf '%s\n' "$log" >&2
+  if [ -n "$(find "$dir" ! -user "$(id -u)" -print -quit 2>/dev/null)" ]; then
+    say "build/$preset holds files that are not yours (from a run with sudo?); remove them with: sudo rm -rf $dir"
+  fi
+  say "$1 build/$preset failed"
   exit 1
 }
 
-# The private Xvfb server. xvfb_start DIR starts one: it picks a free
-# display itself, and its name goes to $xvfb_display and DIR/display, its
-# pid to $xvfb_pid and DIR/pid, its messages to DIR/log. Only clients that
-# present the cookie in DIR/auth (XAUTHORITY) may connect. -noreset keeps it
-# up when its last client leaves, as happens between tests.
-xvfb_start() {
-  rm -f "$1/display" "$1/pid" "$1/ready"
-  write_cookie "$1/auth"
-  mkfifo "$1/ready"
-  # Xvfb writes its display number to fd 3 once it accepts clients and then
-  # closes it: reading the FIFO waits exactly as long as the start takes,
-  # and ends at once if the server dies instead.
-  Xvfb -displayfd 3 -auth "$1/auth" -nolisten tcp -noreset -screen 0 1280x1024x24 \
-    3>"$1/ready" </dev/null >"$1/log" 2>&1 9>&- &
-  xvfb_pid=$!
-  echo "$xvfb_pid" >"$1/pid"
-  read -r number <"$1/ready" || number=""
-  rm -f "$1/ready"
-  if [ -z "$number" ]; then
-    say "the private Xvfb server did not start; its log:"
-    cat "$1/log" >&2
-    return 1
-  fi
-  xvfb_display=:$number
-  echo "$xvfb_display" >"$1/display"
+# Runs that share a build folder take turns: the lock is held on descriptor 9
+# until unlock_build_folder or the end of the script, SIGKILL included. A
+# second argument is said when the lock is not free at once.
+lock_build_folder() {
+  [ -d "$repo/build/$1" ] || mkdir -p "$repo/build/$1"
+  exec 9<"$repo/build/$1"
+  flock -n 9 || { [ -z "${2:-}" ] || say "$2"; flock 9; }
 }
 
-# An X authority entry that holds for any display on this host (family
-# 0xFFFF, no address, no display number), with 16 random bytes as its
-# MIT-MAGIC-COOKIE-1.
+unlock_build_folder() { exec 9<&-; }
+
+# The private Xvfb server. xvfb_start DIR OWNER starts one that only clients
+# presenting the cookie in DIR/auth may connect to, and sets $xvfb_dir and
+# $xvfb_display. An empty DIR makes a temporary folder, which xvfb_stop then
+# removes; elsewhere it removes only the files that xvfb_start put there.
+# The server picks a free display itself; -noreset keeps it up between
+# clients, +iglx lets them ask for indirect contexts. A watchdog stops it
+# once the process OWNER has ended, however that ended. False, with the
+# reason said and nothing left running, when it cannot start. It comes in
+# two halves, xvfb_launch and xvfb_await, so that other work can be done
+# while the server starts.
+xvfb_start() { xvfb_launch "$@" && xvfb_await; }
+
+xvfb_launch() {
+  xvfb_dir=$1
+  if [ -n "$xvfb_dir" ]; then
+    xvfb_stop "$xvfb_dir"
+    mkdir -p "$xvfb_dir"
+  elif ! xvfb_dir=$(mktemp -d 2>/dev/null) || ! : >"$xvfb_dir/made-here"; then
+    [ -z "$xvfb_dir" ] || rmdir "$xvfb_dir"
+    say "cannot make a folder for the private X server in ${TMPDIR:-/tmp}"
+    return 1
+  fi
+  if ! write_cookie "$xvfb_dir/auth" || ! mkfifo "$xvfb_dir/number" || ! started_at "$2"; then
+    say "cannot write the private X server's cookie in $xvfb_dir (is the disk full?)"
+    xvfb_stop "$xvfb_dir"
+    return 1
+  fi
+  # Xvfb writes its display number and a newline into this FIFO once it
+  # accepts clients. Held open here until xvfb_await, it keeps the number
+  # even when that comes first.
+  exec 4<>"$xvfb_dir/number"
+  # The watchdog starts the server itself, so that no moment passes in
+  # which the owner could end and leave the server unwatched.
+  owner_started=$started
+  (
+    trap '' HUP
+    serve "$2" "$owner_started"
+  ) 3>&4 4>&- </dev/null >/dev/null 2>&1 9<&- &
+  if started_at $!; then echo "$! $started" >"$xvfb_dir/watchdog" || true; fi
+}
+
+xvfb_await() {
+  # Once this shell lets go of its own end, only the server writes to the
+  # FIFO: a server that dies before writing ends the read.
+  exec 5<"$xvfb_dir/number" 4>&-
+  read -r number <&5 || number=""
+  exec 5<&-
+  xvfb_display=:$number
+  if [ -z "$number" ] || ! echo "$xvfb_display" >"$xvfb_dir/display"; then
+    say "the private Xvfb server did not start: $(cat "$xvfb_dir/log" 2>/dev/null)"
+    xvfb_stop "$xvfb_dir"
+    return 1
+  fi
+}
+
+# The watchdog: runs the server in $xvfb_dir, writing its display number to
+# descriptor 3, until it ends or the process $1 that started at $2 does;
+# then stops it and removes its files.
+serve() {
+  Xvfb -displayfd 3 -auth "$xvfb_dir/auth" -nolisten tcp -noreset +iglx \
+    -screen 0 1280x1024x24 >"$xvfb_dir/log" 2>&1 &
+  server=$!
+  exec 3>&-
+  if started_at "$server" && echo "$server $started" >"$xvfb_dir/pid"; then
+    server_started=$started
+    while same_process "$1" "$2" && same_process "$server" "$server_started"; do
+      sleep 0.5
+    done
+  fi
+  # Still this shell's own child, so the pid cannot have passed to another.
+  kill "$server" 2>/dev/null || true
+  wait "$server" 2>/dev/null || true
+  xvfb_stop_server "$xvfb_dir"
+}
+
+# An X authority entry for any display on this host (family 0xFFFF, no
+# address, no number): MIT-MAGIC-COOKIE-1 with 16 random bytes, 44 bytes in
+# all. False unless all of it was written.
 write_cookie() {
   (
     umask 077
-    printf '\377\377\000\000\000\000\000\022MIT-MAGIC-COOKIE-1\000\020' >"$1"
-    dd if=/dev/urandom bs=16 count=1 2>/dev/null >>"$1"
-  )
+    printf '\377\377\000\000\000\000\000\022MIT-MAGIC-COOKIE-1\000\020' >"$1" &&
+      dd if=/dev/urandom bs=16 count=1 2>/dev/null >>"$1"
+  ) 2>/dev/null && [ "$(wc -c <"$1")" -eq 44 ]
 }
 
-# Stops the server started with DIR, if any, and returns once it is gone.
+# Sets $started to the start time of process $1 (clock ticks since boot);
+# false when no such process runs (a zombie, which waits only to be reaped,
+# counts as none).
+started_at() {
+  stat=""
+  read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
+  # shellcheck disable=SC2086 # the fields after the command's name
+  set -- ${stat##*) }
+  [ "$1" != Z ] || return 1
+  shift 19
+  started=$1
+}
+
+# True while the process $1 that started at $2 runs: a pid that another
+# process has taken since is not the same process.
+same_process() { started_at "$1" && [ "$started" = "$2" ]; }
+
+# Stops the server started with DIR, and its watchdog, and removes what
+# xvfb_start made there. A pid is signalled only while it is still the
+# process recorded, and the server's command line must name DIR's cookie.
+# It returns once the server has gone, unless a second argument says not to
+# wait: the watchdog then reaps it.
 xvfb_stop() {
-  [ -f "$1/pid" ] || return 0
-  read -r pid <"$1/pid" || pid=""
-  rm -f "$1/display" "$1/pid"
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || return 0
-  # Reaps it at once where it is this shell's own child; elsewhere it is
-  # watched until it has gone.
-  wait "$pid" 2>/dev/null || true
+  watchdog=""
+  [ ! -f "$1/watchdog" ] || read -r watchdog watchdog_started <"$1/watchdog" || true
+  xvfb_stop_server "$1" "${2:-}"
+  if [ -n "$watchdog" ] && [ -z "${2:-}" ] && same_process "$watchdog" "$watchdog_started"; then
+    kill "$watchdog" 2>/dev/null || true
+  fi
+}
+
+# Returns once the process $1 that started at $2 has ended: at once where it
+# is this shell's child, else within three seconds, the last with SIGKILL.
+await_end() {
+  wait "$1" 2>/dev/null || true
   tries=0
-  while running "$pid" && [ $tries -lt 300 ]; do
+  while same_process "$1" "$2" && [ $tries -lt 300 ]; do
     tries=$((tries + 1))
     sleep 0.01
   done
-  kill -KILL "$pid" 2>/dev/null || true
+  ! same_process "$1" "$2" || kill -KILL "$1" 2>/dev/null || true
 }
 
-# True while the process $1 runs: a zombie, which has let go of its socket
-# and waits only to be reaped, counts as gone.
-running() {
-  kill -0 "$1" 2>/dev/null || return 1
-  [ -r "/proc/$1/stat" ] || return 0
-  read -r _ _ state _ <"/proc/$1/stat" || return 1
-  [ "$state" != Z ]
+xvfb_stop_server() {
+  if [ -f "$1/pid" ] && read -r pid since <"$1/pid" && same_process "$pid" "$since" &&
+    grep -qzxF "$1/auth" "/proc/$pid/cmdline"; then
+    kill "$pid" 2>/dev/null || true
+    [ -n "${2:-}" ] || await_end "$pid" "$since"
+  fi
+  made_here=$1/made-here
+  [ -f "$made_here" ] || made_here=""
+  rm -f "$1/pid" "$1/watchdog" "$1/display" "$1/auth" "$1/log" "$1/number" ${made_here:+"$made_here"}
+  [ -z "$made_here" ] || rmdir "$1" 2>/dev/null || true
 }
