@@ -5,9 +5,10 @@
 #define GL_GLEXT_PROTOTYPES 1  // glGetStringi, which GL 3.0 added
 #include "quarn.h"
 
+#include <GL/gl.h>
 #include <GL/glext.h>
 #include <GL/glu.h>
-
+#include <stdio.h>  // flockfile, which POSIX adds to the C library
 #include <algorithm>
 #include <bit>
 #include <cstddef>
@@ -127,6 +128,8 @@ void print_indexed_extensions(GLint count) {
 }  // namespace
 
 void display_gl_env() {
+  static_assert(sizeof(GLboolean) == sizeof(unsigned char),
+                "quarn.h gives the query's GLboolean as unsigned char");
   // Fetch all four first, then print, so the report reflects one moment.
   const GLubyte* vendor = glGetString(GL_VENDOR);
   const GLubyte* renderer = glGetString(GL_RENDERER);
@@ -134,6 +137,9 @@ void display_gl_env() {
   const bool indexed = extension_list_of(version) == ExtensionList::Indexed;
   const GLubyte* extensions = indexed ? nullptr : glGetString(GL_EXTENSIONS);
   const GLint count = indexed ? gl_integer(GL_NUM_EXTENSIONS) : 0;
+  // Held for the whole report, so that another thread's report, printed
+  // entry by entry from an indexed list, never comes between its lines.
+  flockfile(stdout);
   std::printf("OpenGL Vendor: %s\n", printable(vendor));
   std::printf("OpenGL Renderer: %s\n", printable(renderer));
   std::printf("OpenGL Version: %s\n", printable(version));
@@ -142,9 +148,12 @@ void display_gl_env() {
   } else {
     std::printf("OpenGL Extensions: %s\n", printable(extensions));
   }
+  funlockfile(stdout);
 }
 
-void init() {
+// Weak, so that an application's own init, a common name, takes its place
+// instead of clashing with it when libquarn.a is linked.
+__attribute__((weak)) void init() {
   display_gl_env();
 }
 

@@ -6,12 +6,11 @@
  * asks the GL implementation afresh, and none leaves a GL error behind or
  * takes away one that the caller's own code left pending.
  *
- * Usable from C and C++. With CMake, find_package(quarn CONFIG) and link
- * quarn::module; with pkg-config, `pkg-config --cflags --libs quarn`. */
+ * Usable from C and C++, before or after any GL header or loader (epoxy,
+ * GLEW, glad): it includes none. With CMake, find_package(quarn CONFIG) and
+ * link quarn::module; with pkg-config, `pkg-config --cflags --libs quarn`. */
 #ifndef QUARN_H
 #define QUARN_H
-
-#include <GL/gl.h>
 
 #ifndef __cplusplus
 #include <stdbool.h>
@@ -33,20 +32,24 @@ extern bool g_bWindowFullScreen;   /* false */
  * extensions only by index (core profiles, forward-compatible contexts), the
  * last line holds every entry, one blank between two. A string the
  * implementation does not give (a null pointer, as without a current
- * context) prints as "(null)". */
+ * context) prints as "(null)". The stream is held for the whole report, so
+ * the four lines come out whole even while other threads print. */
 void display_gl_env(void);
 
-/* The module's initialisation routine: exactly display_gl_env(). */
+/* The module's initialisation routine: exactly display_gl_env(). Nothing in
+ * quarn calls it, and its definition gives way to one of the application's
+ * own: a program that defines init() links with quarn, and its own runs. */
 void init(void);
 
-/* GL_TRUE when the current context advertises the extension named exactly
- * extName, else GL_FALSE. The match is byte for byte and case-sensitive, so
+/* GL_TRUE (1) when the current context advertises the extension named
+ * exactly extName, else GL_FALSE (0). The result is a GLboolean, which GL
+ * defines as unsigned char. The match is byte for byte and case-sensitive, so
  * neither a longer advertised name that begins with extName nor a shorter
  * one that it begins with counts. In a blank-separated list, only the blank
  * separates names, and the empty name is found only where the list holds an
  * empty entry (a blank at its start, or two in a row). A null extName, or no
  * list at all (no current context), gives GL_FALSE. */
-GLboolean query_gl_extension(const char* extName);
+unsigned char query_gl_extension(const char* extName);
 
 /* Reads one pending GL error, if there is one, and prints it on standard
  * error as "OpenGL Error: " and GLU's text for it. No pending error prints

@@ -1,17 +1,26 @@
 // quarn's operations in real contexts: freeglut, Mesa's software renderer
 // and the private Xvfb server, as other GL code would call them, in the
 // toolkit's default context, a 3.3 core profile and a forward-compatible 3.0
-// context.
+// context; and from two threads at once, through GLX.
+#include <gtest/gtest.h>
+
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/freeglut.h>
 #include <GL/glu.h>
-#include <gtest/gtest.h>
+#include <GL/glx.h>
+#include <X11/Xlib.h>
+// Xlib's macros with common names; gtest's own code uses None.
+#undef None
+#undef Bool
+#undef Status
 
 #include <cstdlib>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "captured_stream.h"
 #include "process.h"
@@ -141,6 +150,77 @@ TEST_P(RealContext, ReportsAProvokedErrorOnceInGlusWords) {
   display_gl_error();
   EXPECT_EQ(err.text(), "OpenGL Error: " + text + "\n");
   EXPECT_EQ(out.text(), "");
+}
+
+// A 3.3 core context of its own with a small pbuffer to be current on.
+struct CoreContext {
+  GLXContext context;
+  GLXPbuffer pbuffer;
+};
+
+CoreContext make_core_context(Display* display, GLXFBConfig config) {
+  const auto create =
+      reinterpret_cast<PFNGLXCREATECONTEXTATTRIBSARBPROC>(glXGetProcAddressARB(
+          reinterpret_cast<const GLubyte*>("glXCreateContextAttribsARB")));
+  const int contextAttributes[] = {GLX_CONTEXT_MAJOR_VERSION_ARB,
+                                   3,
+                                   GLX_CONTEXT_MINOR_VERSION_ARB,
+                                   3,
+                                   GLX_CONTEXT_PROFILE_MASK_ARB,
+                                   GLX_CONTEXT_CORE_PROFILE_BIT_ARB,
+                                   0};
+  const int pbufferAttributes[] = {GLX_PBUFFER_WIDTH, 16, GLX_PBUFFER_HEIGHT,
+                                   16, 0};
+  return {create(display, config, nullptr, 1, contextAttributes),
+          glXCreatePbuffer(display, config, pbufferAttributes)};
+}
+
+// Catches reports that interleave when two threads, each with its own
+// current core context, report at once: a core context's extension line is
+// printed entry by entry, so every report must hold the stream throughout.
+TEST(ConcurrentReports, ComeOutWholeFromTwoThreadsInCoreContexts) {
+  const std::string name = test_display(QUARN_XVFB_DIR);
+  if (name.empty()) GTEST_SKIP() << "no private X server for this test";
+  XInitThreads();
+  Display* display = XOpenDisplay(name.c_str());
+  ASSERT_NE(display, nullptr);
+  const int configAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, 0};
+  int count = 0;
+  GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display),
+                                           configAttributes, &count);
+  ASSERT_GT(count, 0);
+  const CoreContext contexts[] = {make_core_context(display, configs[0]),
+                                  make_core_context(display, configs[0])};
+  constexpr int kReportsPerThread = 200;
+  std::string text;
+  {
+    CapturedStdout out;
+    std::vector<std::thread> threads;
+    for (const CoreContext& each : contexts) {
+      threads.emplace_back([display, each] {
+        glXMakeContextCurrent(display, each.pbuffer, each.pbuffer,
+                              each.context);
+        for (int i = 0; i < kReportsPerThread; ++i) display_gl_env();
+        glXMakeContextCurrent(display, 0, 0, nullptr);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    text = out.text();
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u * kReportsPerThread * 4);
+  EXPECT_EQ(lines[3].rfind("OpenGL Extensions: GL_", 0), 0u) << lines[3];
+  for (std::size_t i = 4; i < lines.size(); ++i) {
+    ASSERT_EQ(lines[i], lines[i % 4]) << "line " << i;
+  }
+  for (const CoreContext& each : contexts) {
+    glXDestroyContext(display, each.context);
+    glXDestroyPbuffer(display, each.pbuffer);
+  }
+  XFree(configs);
+  XCloseDisplay(display);
 }
 
 INSTANTIATE_TEST_SUITE_P(Contexts, RealContext, ::testing::ValuesIn(kContexts),
