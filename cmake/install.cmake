@@ -2,8 +2,10 @@
 # what CPack makes of them. Included when QUARN_INSTALL is on.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS quarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_BINARY_DIR}/quarn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(QUARN_BUILD_TOOL)
+  install(TARGETS quarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_BINARY_DIR}/quarn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # The library and its header, and the CMake package that finds them.
 set(QUARN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/quarn)
@@ -12,12 +14,10 @@ install(TARGETS quarn_module EXPORT quarnTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT quarnTargets NAMESPACE quarn:: DESTINATION ${QUARN_CMAKE_DIR})
-configure_package_config_file(cmake/quarnConfig.cmake.in quarnConfig.cmake
-  INSTALL_DESTINATION ${QUARN_CMAKE_DIR})
 write_basic_package_version_file(quarnConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
-install(FILES ${PROJECT_BINARY_DIR}/quarnConfig.cmake
-  ${PROJECT_BINARY_DIR}/quarnConfigVersion.cmake DESTINATION ${QUARN_CMAKE_DIR})
+install(FILES cmake/quarnConfig.cmake ${PROJECT_BINARY_DIR}/quarnConfigVersion.cmake
+  DESTINATION ${QUARN_CMAKE_DIR})
 
 # quarn.pc finds its prefix from where it lies, so the same file serves any
 # install prefix and the Debian package. A static libquarn needs GL and GLU
@@ -47,4 +47,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libgl1-mesa-dri)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libgl-dev, libglu1-mesa-dev")
-include(CPack)
+# A project that includes quarn packages itself under its own name.
+if(PROJECT_IS_TOP_LEVEL)
+  include(CPack)
+endif()

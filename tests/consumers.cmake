@@ -1,9 +1,9 @@
-# Installs the build into a fresh prefix and uses it as users would: the
-# tool and its manual page where they look for them, and the library built
-# into two programs of their own, a C++ one through find_package in a core
-# profile context and a C one through pkg-config.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DVERSION=... -DCONSUMERS=... -DXVFB_DIR=...
-#         -P install_check.cmake
+# Programs of other people's, built against quarn as they would build them,
+# one row of the table a test (consumers.ROW). The row `install` installs the
+# build into PREFIX for the others, and checks that the tool and its manual
+# page are where users look.
+#   cmake -DROW=... -DBUILD_DIR=... -DSOURCE_DIR=... -DPREFIX=... -DWORK=...
+#         -DVERSION=... -DCONSUMERS=... -DXVFB_DIR=... -P consumers.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out
                   ERROR_VARIABLE err)
@@ -13,57 +13,93 @@ function(run)
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-file(REMOVE_RECURSE "${PREFIX}")
-run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}")
-file(READ "${BUILD_DIR}/CMakeCache.txt" cache)
-string(REGEX MATCH "CMAKE_INSTALL_LIBDIR:PATH=([^\n]*)" _ "${cache}")
-set(libdir "${PREFIX}/${CMAKE_MATCH_1}")
-foreach(installed bin/quarn share/man/man1/quarn.1 include/quarn.h)
-  if(NOT EXISTS "${PREFIX}/${installed}")
-    message(FATAL_ERROR "not installed: ${installed}")
+function(expect_output expected)
+  if(NOT out STREQUAL expected)
+    message(FATAL_ERROR "expected '${expected}', got '${out}'")
   endif()
-endforeach()
-file(GLOB library "${libdir}/libquarn.*")
-foreach(installed cmake/quarn/quarnConfig.cmake cmake/quarn/quarnConfigVersion.cmake
-                  pkgconfig/quarn.pc)
-  if(NOT library OR NOT EXISTS "${libdir}/${installed}")
-    message(FATAL_ERROR "not installed: the library or ${installed}")
+endfunction()
+
+# The compiler flags that pkg-config gives for the installed quarn.
+function(quarn_flags)
+  file(GLOB pc_dirs "${PREFIX}/lib*/pkgconfig" "${PREFIX}/lib/*/pkgconfig")
+  run(env "PKG_CONFIG_PATH=${pc_dirs}" pkg-config --cflags --libs quarn)
+  separate_arguments(flags UNIX_COMMAND "${out}")
+  set(flags ${flags} PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+set(c_warnings -Wall -Wextra -Werror)
+
+if(ROW STREQUAL "install")
+  file(REMOVE_RECURSE "${PREFIX}")
+  run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}")
+  foreach(installed bin/quarn share/man/man1/quarn.1 include/quarn.h)
+    if(NOT EXISTS "${PREFIX}/${installed}")
+      message(FATAL_ERROR "not installed: ${installed}")
+    endif()
+  endforeach()
+  file(READ "${PREFIX}/share/man/man1/quarn.1" page)
+  if(NOT page MATCHES "\"quarn ${VERSION}\"")
+    message(FATAL_ERROR "the manual page does not carry the version ${VERSION}")
   endif()
-endforeach()
-file(READ "${PREFIX}/share/man/man1/quarn.1" page)
-if(NOT page MATCHES "\"quarn [0-9]+\\.[0-9]+\"")
-  message(FATAL_ERROR "the manual page has no version")
-endif()
+  # With no display, the installed tool prints the banner before the
+  # toolkit gives up.
+  execute_process(COMMAND env -u DISPLAY "${PREFIX}/bin/quarn" OUTPUT_VARIABLE out ERROR_QUIET)
+  if(NOT out MATCHES "^\\$RCSfile: quarn,v \\$")
+    message(FATAL_ERROR "the installed quarn printed: '${out}'")
+  endif()
 
-# The installed tool starts: with no display it prints the banner before the
-# toolkit gives up.
-execute_process(COMMAND env -u DISPLAY "${PREFIX}/bin/quarn"
-                OUTPUT_VARIABLE out ERROR_QUIET)
-if(NOT out MATCHES "^\\$RCSfile: quarn,v \\$")
-  message(FATAL_ERROR "the installed quarn printed: '${out}'")
-endif()
+elseif(ROW STREQUAL "pkg_config_c_with_its_own_init")
+  # A C program built with pkg-config against libquarn.a: no context is
+  # current, and its own init() takes the place of quarn's.
+  quarn_flags()
+  run(gcc -std=c11 ${c_warnings} "${CONSUMERS}/c_consumer.c" ${flags} -o "${WORK}/c_consumer")
+  run(env -u DISPLAY "${WORK}/c_consumer")
+  expect_output("640 360 0 0\nthe program's own init\n")
 
-# The C program, exactly as a C user builds it.
-run(env "PKG_CONFIG_PATH=${libdir}/pkgconfig" pkg-config --cflags --libs quarn)
-separate_arguments(flags UNIX_COMMAND "${out}")
-run(gcc -std=c11 -Wall -Wextra -Werror "${CONSUMERS}/c_consumer.c" ${flags}
-    -o "${PREFIX}/c_consumer")
-run(env -u DISPLAY "${PREFIX}/c_consumer")
-if(NOT out STREQUAL "640 360 0 0\n")
-  message(FATAL_ERROR "the C consumer printed: '${out}'")
-endif()
+elseif(ROW STREQUAL "shared_object_with_libquarn_a")
+  quarn_flags()
+  run(gcc -std=c11 ${c_warnings} -shared -fPIC "${CONSUMERS}/c_consumer.c" ${flags}
+      -o "${WORK}/plugin.so")
 
-# The C++ program, through find_package, in a core profile context.
-run("${CMAKE_COMMAND}" -S "${CONSUMERS}" -B "${PREFIX}/consumer-build"
-    "-DCMAKE_PREFIX_PATH=${PREFIX}" "-DQUARN_VERSION=${VERSION}")
-run("${CMAKE_COMMAND}" --build "${PREFIX}/consumer-build")
-if(NOT EXISTS "${XVFB_DIR}/display")
-  message(STATUS "no private X server: the core profile consumer was built, not run")
-  return()
-endif()
-file(STRINGS "${XVFB_DIR}/display" display)
-run(env "DISPLAY=${display}" "XAUTHORITY=${XVFB_DIR}/auth"
-    "${PREFIX}/consumer-build/core_profile_consumer")
-if(NOT out STREQUAL "found clean\n")
-  message(FATAL_ERROR "the core profile consumer printed: '${out}'")
+elseif(ROW STREQUAL "includes_in_any_order_with_epoxy_and_glew")
+  quarn_flags()
+  foreach(order IN ITEMS "1;<epoxy/gl.h>;-lepoxy" "0;<epoxy/gl.h>;-lepoxy" "1;<GL/glew.h>;-lGLEW")
+    list(GET order 0 quarn_first)
+    list(GET order 1 loader)
+    list(GET order 2 loader_library)
+    foreach(language IN ITEMS c c++)
+      run(gcc -x ${language} ${c_warnings} "-DQUARN_FIRST=${quarn_first}" "-DLOADER=${loader}"
+          "${CONSUMERS}/include_order.c" -x none ${flags} ${loader_library} -o "${WORK}/program")
+    endforeach()
+  endforeach()
+
+elseif(ROW STREQUAL "find_package_in_a_core_context")
+  run("${CMAKE_COMMAND}" -S "${CONSUMERS}" -B "${WORK}" -G Ninja
+      "-DCMAKE_PREFIX_PATH=${PREFIX}" "-DQUARN_VERSION=${VERSION}")
+  run("${CMAKE_COMMAND}" --build "${WORK}")
+  if(NOT EXISTS "${XVFB_DIR}/display")
+    message(STATUS "no private X server: the core profile consumer was built, not run")
+    return()
+  endif()
+  file(STRINGS "${XVFB_DIR}/display" display)
+  run(env "DISPLAY=${display}" "XAUTHORITY=${XVFB_DIR}/auth" "${WORK}/core_profile_consumer")
+  expect_output("found clean\n")
+
+elseif(ROW MATCHES "^(add_subdirectory|fetchcontent)_without_glut$")
+  string(COMPARE EQUAL "${CMAKE_MATCH_1}" fetchcontent by_fetchcontent)
+  run("${CMAKE_COMMAND}" -S "${CONSUMERS}/parent" -B "${WORK}" -G Ninja
+      "-DQUARN_SOURCE=${SOURCE_DIR}" "-DQUARN_BY_FETCHCONTENT=${by_fetchcontent}"
+      -DCMAKE_DISABLE_FIND_PACKAGE_GLUT=ON)
+  run("${CMAKE_COMMAND}" --build "${WORK}")
+  run(env -u DISPLAY "${WORK}/c_consumer")
+  expect_output("640 360 0 0\nthe program's own init\n")
+  file(READ "${WORK}/CPackConfig.cmake" cpack)
+  if(NOT cpack MATCHES "CPACK_PACKAGE_NAME \"parent\"")
+    message(FATAL_ERROR "quarn took over the parent's package")
+  endif()
+
+else()
+  message(FATAL_ERROR "no such row: ${ROW}")
 endif()
