@@ -1,5 +1,5 @@
-# Where `cmake --install` puts the tool, its manual page and the library, and
-# what CPack makes of them. Included when QUARN_INSTALL is on.
+# Where `cmake --install` puts the tool, its manual page and the library.
+# Included when QUARN_INSTALL is on. Debian's packages come from debian/.
 include(CMakePackageConfigHelpers)
 
 if(QUARN_BUILD_TOOL)
@@ -32,22 +32,3 @@ else()
 endif()
 configure_file(cmake/quarn.pc.in quarn.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quarn.pc DESTINATION ${QUARN_PC_DIR})
-
-# cpack -G DEB: one package with the tool, its manual page and the
-# development files. Depends comes from the shared libraries they link;
-# Mesa's drivers serve most machines without a GPU driver of their own.
-set(CPACK_PACKAGE_NAME quarn)
-set(CPACK_PACKAGE_VENDOR quarn)
-set(CPACK_PACKAGE_CONTACT "quarn developers <quarn@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "report the OpenGL implementation that serves a display")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libgl1-mesa-dri)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libgl-dev, libglu1-mesa-dev")
-# A project that includes quarn packages itself under its own name.
-if(PROJECT_IS_TOP_LEVEL)
-  include(CPack)
-endif()
