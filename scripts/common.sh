@@ -33,6 +33,9 @@ package_probe() {
     xvfb) command -v Xvfb ;;
     x11-utils) command -v xdpyinfo ;;
     procps) command -v pgrep ;;
+    dpkg-dev) command -v dpkg-buildpackage ;;
+    debhelper) command -v dh ;;
+    libx11-dev) [ -e /usr/include/X11/Xlib.h ] ;;
     libgl-dev) [ -e /usr/include/GL/gl.h ] ;;
     libglu1-mesa-dev) [ -e /usr/include/GL/glu.h ] ;;
     freeglut3-dev) [ -e /usr/include/GL/freeglut.h ] ;;

@@ -270,7 +270,7 @@ bool list_has(const char* list, const char* name) {
   // name, names with blanks and names longer than any extension's are rare
   // enough for the plain walk.
   if (nameLength > 0 && nameLength + 1 < kChunk &&
-      std::memchr(name, ' ', nameLength) == nullptr) {
+      std::strchr(name, ' ') == nullptr) {
     return candidate_scan_finds(list, length, name, nameLength);
   }
 #endif

@@ -7,12 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "banner.h"
 #include "process.h"
 
 namespace {
-
-const std::string kBannerLine =
-    "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ \n";
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;

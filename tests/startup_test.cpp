@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "banner.h"
 #include "captured_stream.h"
 #include "quarn.h"
 #include "scripted_gl.h"
@@ -17,9 +18,6 @@ int quarn_main(int argc, char** argv);
 namespace {
 
 using ::testing::ElementsAre;
-
-const std::string kBanner =
-    "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ \n";
 
 class StartupTest : public ::testing::Test {
  protected:
@@ -60,7 +58,7 @@ TEST_F(StartupTest, AsksTheToolkitInOrderWithTheWholeCommandLine) {
                   "glGetString(0x1F01)", "glGetString(0x1F02)",
                   "glGetString(0x1F03)"));
   EXPECT_EQ(out.text(),
-            kBanner +
+            kBannerLine +
                 "OpenGL Vendor: V\nOpenGL Renderer: R\n"
                 "OpenGL Version: 1.0\nOpenGL Extensions: GL_A GL_B \n");
 }
@@ -72,9 +70,9 @@ TEST_F(StartupTest, WritesTheBannerUnflushedBeforeTheToolkitStarts) {
   run({"quarn"});
   const scripted::AtToolkitStart& seen = scripted::atToolkitStart();
   ASSERT_TRUE(seen.called);
-  EXPECT_EQ(seen.stdoutWritten, kBanner);
+  EXPECT_EQ(seen.stdoutWritten, kBannerLine);
   if (!seen.stdoutLineBuffered) {
-    EXPECT_EQ(seen.stdoutPending, kBanner.size());
+    EXPECT_EQ(seen.stdoutPending, kBannerLine.size());
   }
 }
 

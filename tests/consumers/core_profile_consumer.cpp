@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   glutCreateWindow("core_profile_consumer");
   const bool found = query_gl_extension("GL_KHR_debug") == GL_TRUE;
   const bool clean = glGetError() == GL_NO_ERROR;
-  std::printf("%s %s\n", found ? "found" : "missing", clean ? "clean" : "error");
+  std::printf("%s %s\n", found ? "found" : "missing",
+              clean ? "clean" : "error");
   return found && clean ? 0 : 1;
 }

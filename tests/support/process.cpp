@@ -33,6 +33,7 @@ std::vector<std::string> environment_with_display(const std::string& display) {
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
   std::vector<char*> result;
+  result.reserve(words.size() + 1);
   for (std::string& word : words) result.push_back(word.data());
   result.push_back(nullptr);
   return result;
