@@ -103,6 +103,9 @@ build_preset() {
 
 build_failed() {
   printf '%s\n' "$log" >&2
+  # CMake seldom names a full disk as the cause, so it is said here.
+  free=$(df -Pk "$dir" 2>/dev/null | awk 'NR == 2 { print $4 }')
+  [ "${free:-1024}" -ge 1024 ] || say "the disk that holds build/$preset has less than 1 MB free"
   if [ -n "$(find "$dir" ! -user "$(id -u)" -print -quit 2>/dev/null)" ]; then
     say "build/$preset holds files that are not yours (from a run with sudo?); remove them with: sudo rm -rf $dir"
   fi

@@ -231,6 +231,19 @@ case $case_name in
     expect_nothing_left
     umount "$scratch/tmp" ;;
 
+  # Catches a build that fails on a full disk with no word of why.
+  says_when_the_build_folders_disk_is_full)
+    if [ -z "${IN_NAMESPACES:-}" ]; then
+      IN_NAMESPACES=1 in_private_x_namespaces sh "$0" "$@"
+      exit
+    fi
+    mount -t tmpfs -o size=48k none "$tree/build"
+    run_quarn env -u DISPLAY "$tree/scripts/run"
+    umount "$tree/build"
+    [ "$status" -eq 1 ] || fail "status $status"
+    grep -q "^quarn: the disk that holds build/release has less than 1 MB free" "$scratch/err" ||
+      fail "$(cat "$scratch/err")" ;;
+
   # Catches options and descriptors that the private server or the script
   # cannot take: indirect contexts, and a closed standard error.
   runs_indirect_and_with_standard_error_closed)
