@@ -1,27 +1,17 @@
 # shellcheck shell=sh
 # Shared by the scripts in this folder: the Debian packages they need, the
-# build folders, and the private Xvfb server. Sourced, not run: the sourcing
-# script sets $repo, the repository's root, first.
+# build folders, and the private Xvfb server. The sourcing script sets
+# $repo, the repository's root, first.
 repo=${repo:?the repository root, set by the script that sources this}
-
-# What building quarn needs, and running it on Mesa.
-build_packages="cmake ninja-build g++ libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri"
-# shellcheck disable=SC2086 # one word per package
-need_build_packages() { need_packages $build_packages "$@"; }
 
 say() { printf 'quarn: %s\n' "$*" >&2; }
 
-# A hangup, an interrupt or a termination ends the script with the status a
-# shell gives for that signal, after its EXIT trap has cleaned up.
+# A signal ends the script with the shell's status for it, after its EXIT
+# trap has cleaned up.
 exit_on_signals() {
   trap 'exit 129' HUP
   trap 'exit 130' INT
   trap 'exit 143' TERM
-}
-
-any_exists() {
-  for path in "$@"; do [ ! -e "$path" ] || return 0; done
-  return 1
 }
 
 # True when a file or command that the package brings is there: no package
@@ -35,7 +25,6 @@ package_probe() {
     procps) command -v pgrep ;;
     dpkg-dev) command -v dpkg-buildpackage ;;
     debhelper) command -v dh ;;
-    libx11-dev) [ -e /usr/include/X11/Xlib.h ] ;;
     libgl-dev) [ -e /usr/include/GL/gl.h ] ;;
     libglu1-mesa-dev) [ -e /usr/include/GL/glu.h ] ;;
     freeglut3-dev) [ -e /usr/include/GL/freeglut.h ] ;;
@@ -44,45 +33,51 @@ package_probe() {
     libbenchmark-dev) [ -e /usr/include/benchmark/benchmark.h ] ;;
     libepoxy-dev) [ -e /usr/include/epoxy/gl.h ] ;;
     libglew-dev) [ -e /usr/include/GL/glew.h ] ;;
-    libgl1-mesa-dri) any_exists /usr/lib/*/dri/swrast_dri.so ;;
-    libclang-rt-14-dev) any_exists /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a ;;
+    libx11-dev) [ -e /usr/include/X11/Xlib.h ] ;;
+    libgl1-mesa-dri) set -- /usr/lib/*/dri/swrast_dri.so && [ -e "$1" ] ;;
+    libclang-rt-14-dev) set -- /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a && [ -e "$1" ] ;;
     *) command -v "$1" ;;
   esac
 } >/dev/null 2>&1
 
-# Installs whichever of the named Debian packages are missing: as root with
-# apt-get, otherwise by naming the command to run.
+# Installs whichever of the named Debian packages are missing, as root;
+# otherwise names the command that does.
 need_packages() {
   missing=""
-  for package in "$@"; do
-    package_probe "$package" || missing="$missing $package"
-  done
+  for package in "$@"; do package_probe "$package" || missing="$missing $package"; done
   [ -n "$missing" ] || return 0
-  command -v dpkg-query >/dev/null || { say "cannot find what these packages bring:$missing"; exit 1; }
-  uninstalled=""
-  for package in $missing; do
-    case $(dpkg-query -W -f='${Status}' "$package" 2>/dev/null) in
-      *" installed") ;;
-      *) uninstalled="$uninstalled $package" ;;
-    esac
-  done
-  [ -n "$uninstalled" ] || return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    say "missing Debian packages; install them with: sudo apt-get install$uninstalled"
+  if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+    say "missing Debian packages; install them with: sudo apt-get install$missing"
     exit 1
   fi
-  say "installing$uninstalled (apt-get; a minute or two)"
+  say "installing$missing (apt-get; a minute or two)"
   # shellcheck disable=SC2086 # one word per package
-  log=$({ apt-get update -q && apt-get install -y -q $uninstalled; } 2>&1) ||
-    { printf '%s\n' "$log" >&2; say "installing$uninstalled failed"; exit 1; }
+  log=$({ apt-get update -q && apt-get install -y -q $missing; } 2>&1) ||
+    { printf '%s\n' "$log" >&2; say "installing$missing failed"; exit 1; }
 }
 
+# What building quarn needs, and running it on Mesa.
+# shellcheck disable=SC2120,SC2086 # one word per package
+need_build_packages() {
+  need_packages cmake ninja-build g++ libgl-dev libglu1-mesa-dev freeglut3-dev libgl1-mesa-dri "$@"
+}
+
+# Runs that share a build folder take turns: the lock is held on descriptor 9
+# until unlock_build_folder or the end of the script, SIGKILL included. A
+# second argument is said when the lock is not free at once.
+lock_build_folder() {
+  [ -d "$repo/build/$1" ] || mkdir -p "$repo/build/$1"
+  exec 9<"$repo/build/$1"
+  flock -n 9 || { [ -z "${2:-}" ] || say "$2"; flock 9; }
+}
+
+unlock_build_folder() { exec 9<&-; }
+
 # Configures build/PRESET from CMakePresets.json the first time, and afresh
-# when the options handed in QUARN_CMAKE_ARGS (words, no blanks inside one)
-# differ from those it was last configured with (kept in quarn-cmake-args
-# there); then Ninja brings the targets that follow up to date, system
-# headers and libraries included. The caller holds the folder's lock
-# (lock_build_folder). What CMake and Ninja say is shown only on failure.
+# when the options in QUARN_CMAKE_ARGS (words, no blanks inside one) differ
+# from those it was configured with (kept in quarn-cmake-args there); then
+# Ninja brings the targets named up to date, following system headers and
+# libraries too. What CMake and Ninja say is shown only on failure.
 build_preset() {
   preset=$1
   shift
@@ -113,27 +108,15 @@ build_failed() {
   exit 1
 }
 
-# Runs that share a build folder take turns: the lock is held on descriptor 9
-# until unlock_build_folder or the end of the script, SIGKILL included. A
-# second argument is said when the lock is not free at once.
-lock_build_folder() {
-  [ -d "$repo/build/$1" ] || mkdir -p "$repo/build/$1"
-  exec 9<"$repo/build/$1"
-  flock -n 9 || { [ -z "${2:-}" ] || say "$2"; flock 9; }
-}
-
-unlock_build_folder() { exec 9<&-; }
-
-# The private Xvfb server. xvfb_start DIR OWNER starts one that only clients
-# presenting the cookie in DIR/auth may connect to, and sets $xvfb_dir and
+# The private Xvfb server. xvfb_start DIR OWNER starts one that lets in only
+# clients with the cookie in DIR/auth, and sets $xvfb_dir and
 # $xvfb_display. An empty DIR makes a temporary folder, which xvfb_stop then
 # removes; elsewhere it removes only the files that xvfb_start put there.
-# The server picks a free display itself; -noreset keeps it up between
-# clients, +iglx lets them ask for indirect contexts. A watchdog stops it
-# once the process OWNER has ended, however that ended. False, with the
-# reason said and nothing left running, when it cannot start. It comes in
-# two halves, xvfb_launch and xvfb_await, so that other work can be done
-# while the server starts.
+# Xvfb picks a free display itself; -noreset keeps it up between clients,
+# +iglx lets them ask for indirect contexts. A watchdog stops it once the
+# process OWNER has ended, however that ended. False, with the reason said
+# and nothing left running, when it cannot start. xvfb_launch and
+# xvfb_await are its two halves, so that other work can go on meanwhile.
 xvfb_start() { xvfb_launch "$@" && xvfb_await; }
 
 xvfb_launch() {
@@ -179,9 +162,8 @@ xvfb_await() {
   fi
 }
 
-# The watchdog: runs the server in $xvfb_dir, writing its display number to
-# descriptor 3, until it ends or the process $1 that started at $2 does;
-# then stops it and removes its files.
+# The watchdog: runs the server, its display number going to descriptor 3,
+# until it ends or the process $1 that started at $2 does, then stops it.
 serve() {
   Xvfb -displayfd 3 -auth "$xvfb_dir/auth" -nolisten tcp -noreset +iglx \
     -screen 0 1280x1024x24 >"$xvfb_dir/log" 2>&1 &
@@ -211,8 +193,8 @@ write_cookie() {
 }
 
 # Sets $started to the start time of process $1 (clock ticks since boot);
-# false when no such process runs (a zombie, which waits only to be reaped,
-# counts as none).
+# false when none runs (a zombie, which waits only to be reaped, counts as
+# none).
 started_at() {
   stat=""
   read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
@@ -230,8 +212,9 @@ same_process() { started_at "$1" && [ "$started" = "$2" ]; }
 # Stops the server started with DIR, and its watchdog, and removes what
 # xvfb_start made there. A pid is signalled only while it is still the
 # process recorded, and the server's command line must name DIR's cookie.
-# It returns once the server has gone, unless a second argument says not to
-# wait: the watchdog then reaps it.
+# It returns once the server has gone (within three seconds, the last with
+# SIGKILL), unless a second argument says not to wait: the watchdog then
+# reaps it.
 xvfb_stop() {
   watchdog=""
   [ ! -f "$1/watchdog" ] || read -r watchdog watchdog_started <"$1/watchdog" || true
@@ -241,23 +224,16 @@ xvfb_stop() {
   fi
 }
 
-# Returns once the process $1 that started at $2 has ended: at once where it
-# is this shell's child, else within three seconds, the last with SIGKILL.
-await_end() {
-  wait "$1" 2>/dev/null || true
-  tries=0
-  while same_process "$1" "$2" && [ $tries -lt 300 ]; do
-    tries=$((tries + 1))
-    sleep 0.01
-  done
-  ! same_process "$1" "$2" || kill -KILL "$1" 2>/dev/null || true
-}
-
 xvfb_stop_server() {
   if [ -f "$1/pid" ] && read -r pid since <"$1/pid" && same_process "$pid" "$since" &&
     grep -qzxF "$1/auth" "/proc/$pid/cmdline"; then
     kill "$pid" 2>/dev/null || true
-    [ -n "${2:-}" ] || await_end "$pid" "$since"
+    tries=0
+    while [ -z "${2:-}" ] && same_process "$pid" "$since" && [ $tries -lt 300 ]; do
+      tries=$((tries + 1))
+      sleep 0.01
+    done
+    [ -n "${2:-}" ] || ! same_process "$pid" "$since" || kill -KILL "$pid" 2>/dev/null || true
   fi
   made_here=$1/made-here
   [ -f "$made_here" ] || made_here=""
