@@ -21,7 +21,7 @@ package_probe() {
     ninja-build) command -v ninja ;;
     clang) command -v clang++ ;;
     xvfb) command -v Xvfb ;;
-    x11-utils) command -v xdpyinfo ;;
+    x11-utils) command -v xlsatoms ;;
     procps) command -v pgrep ;;
     dpkg-dev) command -v dpkg-buildpackage ;;
     debhelper) command -v dh ;;
