@@ -52,16 +52,19 @@ expect_nothing_left() {
   ! pgrep -a -f -- "$scratch/tmp" || fail "a process is left"
 }
 
-# Runs the command as root in mount and network namespaces of its own, with
-# a private /tmp/.X11-unix: the X servers it starts and the sockets it
-# makes or removes are nobody else's.
+# Runs the rest of the case (the script again, with the case's arguments)
+# as root in mount and network namespaces of its own, with a private
+# /tmp/.X11-unix: the X servers it starts and the sockets it makes or
+# removes are nobody else's.
 in_private_x_namespaces() {
+  [ -z "${IN_NAMESPACES:-}" ] || return 0
   if ! { [ "$(id -u)" -eq 0 ] && [ -d /tmp/.X11-unix ] && unshare --mount --net true; }; then
     echo "no private namespaces: skipped"
     exit 77
   fi
   # shellcheck disable=SC2016 # expanded by the inner shell
-  unshare --mount --net sh -c 'mount -t tmpfs none /tmp/.X11-unix && exec "$@"' sh "$@"
+  IN_NAMESPACES=1 exec unshare --mount --net \
+    sh -c 'mount -t tmpfs none /tmp/.X11-unix && exec sh "$@"' sh "$0" "$@"
 }
 
 # Starts Xvfb :NUMBER (in private namespaces) with the cookie in AUTH, and
@@ -122,10 +125,7 @@ case $case_name in
   # Catches a dead server's socket taken for a display: a server killed
   # outright leaves its socket behind.
   falls_back_from_a_dead_servers_socket)
-    if [ -z "${IN_NAMESPACES:-}" ]; then
-      IN_NAMESPACES=1 in_private_x_namespaces sh "$0" "$@"
-      exit
-    fi
+    in_private_x_namespaces "$@"
     start_server_at 9 "$scratch/auth"
     kill -KILL "$server"
     wait "$server" 2>/dev/null || true
@@ -138,10 +138,7 @@ case $case_name in
   # Catches a live display reported as absent: one reachable only by its
   # abstract socket, named with a leading zero, as Xlib reads it.
   uses_a_display_reachable_only_by_its_abstract_socket)
-    if [ -z "${IN_NAMESPACES:-}" ]; then
-      IN_NAMESPACES=1 in_private_x_namespaces sh "$0" "$@"
-      exit
-    fi
+    in_private_x_namespaces "$@"
     start_server_at 761 "$scratch/auth"
     rm "/tmp/.X11-unix/X761"
     run_quarn env DISPLAY=:0761 XAUTHORITY="$scratch/auth" "$tree/scripts/run"
@@ -217,10 +214,7 @@ case $case_name in
   # Catches a server started with no cookie, or left running, when TMPDIR
   # is full.
   refuses_to_start_its_server_without_a_cookie)
-    if [ -z "${IN_NAMESPACES:-}" ]; then
-      IN_NAMESPACES=1 in_private_x_namespaces sh "$0" "$@"
-      exit
-    fi
+    in_private_x_namespaces "$@"
     mkdir -p "$scratch/tmp"
     mount -t tmpfs -o size=64k none "$scratch/tmp"
     dd if=/dev/zero of="$scratch/tmp/fill" bs=4k 2>/dev/null || true
@@ -233,10 +227,7 @@ case $case_name in
 
   # Catches a build that fails on a full disk with no word of why.
   says_when_the_build_folders_disk_is_full)
-    if [ -z "${IN_NAMESPACES:-}" ]; then
-      IN_NAMESPACES=1 in_private_x_namespaces sh "$0" "$@"
-      exit
-    fi
+    in_private_x_namespaces "$@"
     mount -t tmpfs -o size=48k none "$tree/build"
     run_quarn env -u DISPLAY "$tree/scripts/run"
     umount "$tree/build"
