@@ -3,8 +3,9 @@
 include(CMakePackageConfigHelpers)
 
 if(QUARN_BUILD_TOOL)
-  install(TARGETS quarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_BINARY_DIR}/quarn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(TARGETS quarn quarn-egl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_BINARY_DIR}/quarn.1 ${PROJECT_BINARY_DIR}/quarn-egl.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # The library and its header, and the CMake package that finds them.

@@ -305,15 +305,14 @@ void display_gl_error() {
 #ifndef QUARN_NO_MAIN
 
 #include <GL/glut.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 
+#include "program.h"
+
 namespace {
 
-const char* const kVersionBanner =
-    "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ ";
+using quarn_program::kVersionBanner;
 
 // Stands in for a missing or empty argv[0], as the toolkit's program name and
 // the window title.
@@ -326,48 +325,10 @@ constexpr int kWindowWidth = 640;
 constexpr int kWindowX = 0;
 constexpr int kWindowY = 64;
 
-// A descriptor among 0, 1 and 2 that the parent left closed would be handed
-// to the toolkit's display connection, and the report would then be written
-// into the X server's socket, where nothing reads it. Parking /dev/null
-// there keeps the toolkit off them; standard output gets it read-only, so
-// that writing the report still fails as it would on the closed descriptor
-// and is reported as a failure. Where there is no /dev/null (a minimal
-// container), the root folder opened read-only serves as well: reads and
-// writes on it fail. False when a descriptor stays closed all the same.
-bool keep_standard_descriptors_taken() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int flags = fd == STDERR_FILENO ? O_WRONLY : O_RDONLY;
-    int opened = open("/dev/null", flags);
-    if (opened == -1) opened = open("/", O_RDONLY | O_DIRECTORY);
-    if (opened != fd) {
-      if (opened != -1) close(opened);
-      return false;
-    }
-  }
-  return true;
-}
-
-// Standard output is buffered, so a failed write may only show here. A
-// report that never reached its reader must not end with status 0.
-int finish_standard_output() {
-  // A write that failed inside the report left its reason in errno; the
-  // buffered writes after it leave errno alone, and the flush below may
-  // have nothing left to write and so give no reason of its own.
-  const int reasonSoFar = errno;
-  errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
-  if (flushed && !std::ferror(stdout)) return 0;
-  int reason = !flushed && errno != 0 ? errno : reasonSoFar;
-  if (reason == 0) reason = EIO;
-  std::fprintf(stderr, "quarn: write error: %s\n", std::strerror(reason));
-  return 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!keep_standard_descriptors_taken()) {
+  if (!quarn_program::keep_standard_descriptors_taken()) {
     std::fprintf(stderr,
                  "quarn: cannot hold a closed standard descriptor: %s\n",
                  std::strerror(errno));
@@ -391,7 +352,7 @@ int main(int argc, char** argv) {
   glutCreateWindow(argv[0]);
 
   display_gl_env();
-  return finish_standard_output();
+  return quarn_program::finish_standard_output("quarn");
 }
 
 #endif  // QUARN_NO_MAIN

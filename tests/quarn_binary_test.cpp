@@ -23,7 +23,8 @@ class QuarnBinary : public ::testing::Test {
  protected:
   void SetUp() override {
     display_ = test_display(QUARN_XVFB_DIR);
-    if (display_.empty()) GTEST_SKIP() << "no private X server for this test";
+    if (display_.empty())
+      GTEST_FAIL() << "no private X server: did xvfb.start pass?";
   }
   Finished run(const std::vector<std::string>& argv,
                StdoutTo stdoutTo = StdoutTo::File) {
@@ -118,6 +119,41 @@ TEST(QuarnWithoutDisplay, LeavesTheToolkitsMessageAndStatus) {
   const Finished unnamed = run_program(QUARN_BINARY, {}, "", StdoutTo::File);
   EXPECT_NE(unnamed.err.find("freeglut (quarn): "), std::string::npos)
       << unnamed.err;
+}
+
+// Catches a quarn-egl report that differs from quarn's in any byte, for
+// either of Mesa's software renderers, or that writes to standard error.
+TEST_F(QuarnBinary, EglReportEqualsTheWindowsOnBothSoftwareRenderers) {
+  for (const char* driver : {"llvmpipe", "softpipe"}) {
+    SCOPED_TRACE(driver);
+    setenv("GALLIUM_DRIVER", driver, 1);
+    const Finished window = run({"quarn"});
+    const Finished egl =
+        run_program(QUARN_EGL_BINARY, {"quarn-egl"}, "", StdoutTo::File);
+    unsetenv("GALLIUM_DRIVER");
+    expect_complete_report(egl);
+    EXPECT_EQ(egl.out, window.out);
+    EXPECT_NE(egl.out.find(driver), std::string::npos);
+  }
+}
+
+// Catches a quarn-egl that crashes, or ends with status 0, where there is
+// no EGL vendor to serve it, or whose report is lost on a full disk.
+TEST(QuarnEglFailures, SaysWhyWithStatusOne) {
+  setenv("__EGL_VENDOR_LIBRARY_FILENAMES", "/nonexistent.json", 1);
+  const Finished none =
+      run_program(QUARN_EGL_BINARY, {"quarn-egl"}, "", StdoutTo::File);
+  unsetenv("__EGL_VENDOR_LIBRARY_FILENAMES");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, kBannerLine);
+  EXPECT_EQ(none.err,
+            "quarn-egl: cannot get an EGL display on surfaceless: "
+            "EGL_BAD_PARAMETER\n");
+
+  const Finished full =
+      run_program(QUARN_EGL_BINARY, {"quarn-egl"}, "", StdoutTo::DevFull);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "quarn-egl: write error: No space left on device\n");
 }
 
 // Catches a private server that any local user may connect to: a client

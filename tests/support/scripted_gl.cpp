@@ -1,5 +1,6 @@
 #include "scripted_gl.h"
 
+#include <EGL/eglext.h>
 #include <GL/glu.h>
 #include <GL/glut.h>
 #include <stdio_ext.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace scripted {
 
@@ -166,6 +168,127 @@ int glutCreateWindow(const char* title) {
   calls().push_back(std::string("glutCreateWindow(") +
                     (title != nullptr ? title : "(null)") + ")");
   return 1;
+}
+
+}  // extern "C"
+
+// EGL, as quarn-egl meets it. A device is its index in the script, plus 1;
+// every other handle is 1. The call named as failing gives EGL's value for
+// a failure and records its error.
+namespace {
+
+EGLint pending_egl_error = EGL_SUCCESS;
+
+bool egl_call(const std::string& name, const std::string& arguments = "") {
+  calls().push_back(name + "(" + arguments + ")");
+  if (script().egl.failing != name) return true;
+  pending_egl_error = script().egl.error;
+  return false;
+}
+
+void* egl_handle() {
+  return reinterpret_cast<void*>(1);
+}
+
+const scripted::EglScript::Device& device_of(EGLDeviceEXT device) {
+  return script().egl.devices.at(reinterpret_cast<std::size_t>(device) - 1);
+}
+
+EGLBoolean query_devices(EGLint max, EGLDeviceEXT* devices, EGLint* count) {
+  const auto all = static_cast<EGLint>(script().egl.devices.size());
+  *count = devices == nullptr ? all : std::min(max, all);
+  for (EGLint i = 0; devices != nullptr && i < *count; ++i) {
+    devices[i] =
+        reinterpret_cast<EGLDeviceEXT>(static_cast<std::size_t>(i) + 1);
+  }
+  return EGL_TRUE;
+}
+
+const char* query_device_string(EGLDeviceEXT device, EGLint name) {
+  if (name == EGL_EXTENSIONS) return device_of(device).extensions;
+  return name == EGL_DRM_RENDER_NODE_FILE_EXT ? device_of(device).renderNode
+                                              : nullptr;
+}
+
+EGLDisplay get_platform_display(EGLenum platform, void* native,
+                                const EGLint* /*attributes*/) {
+  const std::string on =
+      platform == EGL_PLATFORM_DEVICE_EXT
+          ? "device " + std::to_string(reinterpret_cast<std::size_t>(native))
+          : scripted::hex(platform);
+  return egl_call("eglGetPlatformDisplayEXT", on) ? egl_handle()
+                                                  : EGL_NO_DISPLAY;
+}
+
+}  // namespace
+
+extern "C" {
+
+__eglMustCastToProperFunctionPointerType eglGetProcAddress(const char* name) {
+  using Any = __eglMustCastToProperFunctionPointerType;
+  if (std::strcmp(name, "eglQueryDevicesEXT") == 0) {
+    return reinterpret_cast<Any>(&query_devices);
+  }
+  if (std::strcmp(name, "eglQueryDeviceStringEXT") == 0) {
+    return reinterpret_cast<Any>(&query_device_string);
+  }
+  if (std::strcmp(name, "eglGetPlatformDisplayEXT") == 0) {
+    return reinterpret_cast<Any>(&get_platform_display);
+  }
+  return nullptr;
+}
+
+const char* eglQueryString(EGLDisplay display, EGLint /*name*/) {
+  return display == EGL_NO_DISPLAY ? script().egl.clientExtensions
+                                   : script().egl.displayExtensions;
+}
+
+EGLint eglGetError() {
+  const EGLint error = pending_egl_error;
+  pending_egl_error = EGL_SUCCESS;
+  return error;
+}
+
+EGLBoolean eglInitialize(EGLDisplay, EGLint*, EGLint*) {
+  return egl_call("eglInitialize") ? EGL_TRUE : EGL_FALSE;
+}
+
+EGLBoolean eglBindAPI(EGLenum api) {
+  return egl_call("eglBindAPI", scripted::hex(api)) ? EGL_TRUE : EGL_FALSE;
+}
+
+EGLBoolean eglChooseConfig(EGLDisplay, const EGLint* wanted, EGLConfig* configs,
+                           EGLint size, EGLint* count) {
+  std::string listed;
+  for (const EGLint* each = wanted; *each != EGL_NONE; each += 2) {
+    listed += (listed.empty() ? "" : ", ") + scripted::hex(each[0]) + "=" +
+              scripted::hex(each[1]);
+  }
+  const bool chosen = egl_call("eglChooseConfig", listed);
+  *count = chosen && size > 0 ? 1 : 0;
+  if (*count > 0) configs[0] = egl_handle();
+  return chosen ? EGL_TRUE : EGL_FALSE;
+}
+
+EGLContext eglCreateContext(EGLDisplay, EGLConfig, EGLContext,
+                            const EGLint* attributes) {
+  return egl_call("eglCreateContext", attributes == nullptr ? "" : "attributes")
+             ? egl_handle()
+             : EGL_NO_CONTEXT;
+}
+
+EGLSurface eglCreatePbufferSurface(EGLDisplay, EGLConfig, const EGLint* size) {
+  return egl_call("eglCreatePbufferSurface",
+                  std::to_string(size[1]) + "x" + std::to_string(size[3]))
+             ? egl_handle()
+             : EGL_NO_SURFACE;
+}
+
+EGLBoolean eglMakeCurrent(EGLDisplay, EGLSurface draw, EGLSurface, EGLContext) {
+  return egl_call("eglMakeCurrent",
+                  draw == EGL_NO_SURFACE ? "no surface" : "pbuffer")
+             ? EGL_TRUE
+             : EGL_FALSE;
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #ifndef QUARN_SCRIPTED_GL_H
 #define QUARN_SCRIPTED_GL_H
 
+#include <EGL/egl.h>
 #include <GL/gl.h>
 
 #include <cstddef>
@@ -14,6 +15,23 @@
 #include <vector>
 
 namespace scripted {
+
+// What EGL offers quarn-egl: the platforms, the devices and the first call
+// that fails.
+struct EglScript {
+  const char* clientExtensions =
+      "EGL_EXT_platform_device EGL_MESA_platform_surfaceless";
+  struct Device {
+    const char* extensions;
+    const char* renderNode;  // null: the device has none
+  };
+  std::vector<Device> devices = {
+      {"EGL_MESA_device_software EGL_EXT_device_drm_render_node", nullptr}};
+  const char* displayExtensions = "EGL_KHR_surfaceless_context";
+  // The call, by name, that fails with `error`; "" for none.
+  std::string failing;
+  EGLint error = EGL_SUCCESS;
+};
 
 struct Script {
   // What glGetString answers for each name; a name not listed gives null.
@@ -30,6 +48,7 @@ struct Script {
   // Options glutInit takes out of the command line, each with the number of
   // values that follow it, as the toolkit does with -display NAME or -sync.
   std::map<std::string, int> toolkitOptions{{"-display", 1}, {"-sync", 0}};
+  EglScript egl;
   // Off, calls are not recorded: for the benchmarks, which make millions.
   bool recordCalls = true;
 };

@@ -1,0 +1,60 @@
+// What the two programs, quarn and quarn-egl, share beyond the library: the
+// version banner, the guard on closed standard descriptors, and the check
+// that the report reached standard output.
+#ifndef QUARN_PROGRAM_H
+#define QUARN_PROGRAM_H
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace quarn_program {
+
+inline const char* const kVersionBanner =
+    "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ ";
+
+// A descriptor among 0, 1 and 2 that the parent left closed would be handed
+// to the next file the program opens: the X server's socket, or a GPU's
+// device node, and the report would then be written there, where nothing
+// reads it. Parking /dev/null there keeps them off; standard output gets it
+// read-only, so that writing the report still fails as it would on the
+// closed descriptor and is reported as a failure. Where there is no
+// /dev/null (a minimal container), the root folder opened read-only serves
+// as well: reads and writes on it fail. False when a descriptor stays
+// closed all the same.
+inline bool keep_standard_descriptors_taken() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int flags = fd == STDERR_FILENO ? O_WRONLY : O_RDONLY;
+    int opened = open("/dev/null", flags);
+    if (opened == -1) opened = open("/", O_RDONLY | O_DIRECTORY);
+    if (opened != fd) {
+      if (opened != -1) close(opened);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Standard output is buffered, so a failed write may only show here. A
+// report that never reached its reader must not end with status 0.
+inline int finish_standard_output(const char* program) {
+  // A write that failed inside the report left its reason in errno; the
+  // buffered writes after it leave errno alone, and the flush below may
+  // have nothing left to write and so give no reason of its own.
+  const int reasonSoFar = errno;
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && !std::ferror(stdout)) return 0;
+  int reason = !flushed && errno != 0 ? errno : reasonSoFar;
+  if (reason == 0) reason = EIO;
+  std::fprintf(stderr, "%s: write error: %s\n", program, std::strerror(reason));
+  return 1;
+}
+
+}  // namespace quarn_program
+
+#endif  // QUARN_PROGRAM_H
