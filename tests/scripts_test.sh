@@ -1,12 +1,12 @@
 #!/bin/sh
-# The run command and the private server as a user meets them: on a fresh
-# copy of the source tree, under faults, signals and concurrent use. Every
-# process and file a case makes is its own, in WORKDIR or in a mount and
-# network namespace of its own: no case touches the machine's displays.
+# The run and test commands and the tests' private X server as a user meets
+# them: on a fresh copy of the source tree, under faults, signals and
+# concurrent use. Every process and file a case makes is its own, in WORKDIR
+# or in a mount and network namespace of its own: no case touches the
+# machine's displays.
 #   scripts_test.sh CASE WORKDIR XVFB_DIR [QUARN_BINARY]
 # WORKDIR/tree is the copy that the cases share; the first case makes it.
 set -eu
-command -v Xvfb >/dev/null || { echo "Xvfb is not installed: skipped"; exit 77; }
 case_name=$1
 work=$2
 xvfb_dir=$3
@@ -14,9 +14,6 @@ here=$(readlink -f "$0")
 source_repo=${here%/tests/*}
 tree=$work/tree
 scratch=$work/$case_name
-repo=$source_repo
-# shellcheck source=scripts/common.sh
-. "$source_repo/scripts/common.sh"
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
@@ -27,7 +24,7 @@ fail() {
 
 # The fixture's display, for the runs that should use a display of their own.
 use_fixture_display() {
-  [ -f "$xvfb_dir/display" ] || { echo "no private X server: skipped"; exit 77; }
+  [ -f "$xvfb_dir/display" ] || fail "no private X server: did xvfb.start pass?"
   read -r DISPLAY <"$xvfb_dir/display"
   XAUTHORITY=$xvfb_dir/auth
   export DISPLAY XAUTHORITY
@@ -39,17 +36,10 @@ expect_report() {
   [ "$(wc -l <"$2")" -eq 5 ] || fail "not five lines: $(cat "$2")"
 }
 
-# Nothing that a run started is left, within two seconds (a watchdog's
-# time): no temporary folder, no process.
-expect_nothing_left() {
-  tries=0
-  while { [ -n "$(ls -A "$scratch/tmp")" ] || pgrep -f -- "$scratch/tmp" >/dev/null; } &&
-    [ $tries -lt 40 ]; do
-    tries=$((tries + 1))
-    sleep 0.05
-  done
-  [ -z "$(ls -A "$scratch/tmp")" ] || fail "left in TMPDIR: $(ls -A "$scratch/tmp")"
-  ! pgrep -a -f -- "$scratch/tmp" || fail "a process is left"
+# The run says why it reports through EGL.
+expect_egl_note() {
+  grep -q "^quarn: $1; no GPU: reporting Mesa's software renderer through EGL" "$scratch/err" ||
+    fail "no note: $(cat "$scratch/err")"
 }
 
 # Runs the rest of the case (the script again, with the case's arguments)
@@ -70,16 +60,20 @@ in_private_x_namespaces() {
 # Starts Xvfb :NUMBER (in private namespaces) with the cookie in AUTH, and
 # waits until it accepts clients; $server is its pid.
 start_server_at() {
-  write_cookie "$2"
+  xauth -q -f "$2" add ":$1" . "$(mcookie)" 2>/dev/null
   Xvfb ":$1" -nolock -nolisten tcp -auth "$2" >/dev/null 2>&1 &
   server=$!
   until [ -S "/tmp/.X11-unix/X$1" ]; do sleep 0.05; done
 }
 
 run_quarn() {
-  mkdir -p "$scratch/tmp"
   status=0
-  TMPDIR=$scratch/tmp "$@" >"$scratch/out" 2>"$scratch/err" || status=$?
+  "$@" >"$scratch/out" 2>"$scratch/err" || status=$?
+}
+
+# Whether the fixture's server for DIR is gone, with all that it made.
+fixture_gone() {
+  [ ! -e "$1" ] && [ ! -e "/tmp/.X$2-lock" ] && ! pgrep -f "^Xvfb :$2 " >/dev/null
 }
 
 case $case_name in
@@ -89,8 +83,7 @@ case $case_name in
     rm -rf "$tree"
     mkdir -p "$tree"
     cp -R "$source_repo/CMakeLists.txt" "$source_repo/CMakePresets.json" "$source_repo/src" \
-      "$source_repo/doc" "$source_repo/scripts" "$tree/"
-    [ ! -d "$source_repo/cmake" ] || cp -R "$source_repo/cmake" "$tree/"
+      "$source_repo/doc" "$source_repo/scripts" "$source_repo/cmake" "$tree/"
     use_fixture_display
     if CXX=/nonexistent/c++ "$tree/scripts/run" >"$scratch/out" 2>&1; then
       fail "a run with no compiler passed"
@@ -108,32 +101,34 @@ case $case_name in
       expect_report "$status" "$scratch/out$i" "$scratch/err$i"
     done ;;
 
-  # Catches a silent fallback, and a display that turns us away taken for
-  # one that is absent.
-  falls_back_to_a_private_server_and_says_so)
-    run_quarn env -u DISPLAY "$tree/scripts/run"
+  # Catches a silent fallback, one that still needs an X server of its own,
+  # and a display that turns us away taken for one that is absent.
+  falls_back_to_egl_and_says_so)
+    mkdir "$scratch/bin"
+    printf '#!/bin/sh\nexit 1\n' >"$scratch/bin/Xvfb"
+    chmod +x "$scratch/bin/Xvfb"
+    run_quarn env -u DISPLAY PATH="$scratch/bin:$PATH" "$tree/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
-    grep -q "DISPLAY is not set;.*Mesa's software renderer" "$scratch/err" ||
-      fail "no note: $(cat "$scratch/err")"
-    expect_nothing_left
+    expect_egl_note "DISPLAY is not set"
     use_fixture_display
     run_quarn env XAUTHORITY=/dev/null "$tree/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
-    grep -q "DISPLAY=$DISPLAY turns this user away (.*Authorization" "$scratch/err" ||
-      fail "no note: $(cat "$scratch/err")" ;;
+    expect_egl_note "the X server at DISPLAY=$DISPLAY turns this user away (.*Authorization.*)" ;;
 
-  # Catches a dead server's socket taken for a display: a server killed
-  # outright leaves its socket behind.
-  falls_back_from_a_dead_servers_socket)
+  # Catches a dead server's socket taken for a display (a server killed
+  # outright leaves it behind), and a screen the server does not have, which
+  # a probe that is not Xlib's accepts.
+  falls_back_from_a_dead_servers_socket_or_a_missing_screen)
     in_private_x_namespaces "$@"
     start_server_at 9 "$scratch/auth"
+    run_quarn env DISPLAY=:9.1 XAUTHORITY="$scratch/auth" "$tree/scripts/run"
+    expect_report "$status" "$scratch/out" "$scratch/err"
+    expect_egl_note "no X server answers at DISPLAY=:9.1 (or it has no such screen)"
     kill -KILL "$server"
     wait "$server" 2>/dev/null || true
     run_quarn env DISPLAY=:9 "$tree/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
-    grep -q "no X server answers at DISPLAY=:9;" "$scratch/err" ||
-      fail "no note: $(cat "$scratch/err")"
-    expect_nothing_left ;;
+    expect_egl_note "no X server answers at DISPLAY=:9 (or it has no such screen)" ;;
 
   # Catches a live display reported as absent: one reachable only by its
   # abstract socket, named with a leading zero, as Xlib reads it.
@@ -145,85 +140,97 @@ case $case_name in
     kill "$server"
     wait "$server" 2>/dev/null || true
     expect_report "$status" "$scratch/out" "$scratch/err"
-    ! grep -q "reporting a private" "$scratch/err" || fail "fell back: $(cat "$scratch/err")" ;;
+    ! grep -q "through EGL" "$scratch/err" || fail "fell back: $(cat "$scratch/err")" ;;
 
-  # Catches a signal that leaves the server or its folder behind, a run that
-  # carries on after its clean-up, or one that ends with status 0; SIGKILL,
-  # which no clean-up sees, included.
-  cleans_up_when_signalled)
-    for signal in HUP INT TERM KILL; do
-      mkdir -p "$scratch/tmp"
-      # A shell starts its background jobs with SIGINT ignored; a user's
-      # terminal does not.
-      env --default-signal=INT -u DISPLAY TMPDIR="$scratch/tmp" \
-        "$tree/scripts/run" >"$scratch/out" 2>&1 &
-      script=$!
-      tries=0
-      until ls "$scratch"/tmp/*/pid >/dev/null 2>&1 || [ $tries -ge 500 ]; do
-        tries=$((tries + 1))
-        sleep 0.01
-      done
-      kill -"$signal" "$script"
-      status=0
-      wait "$script" || status=$?
-      case $signal:$status in
-        HUP:129 | INT:130 | TERM:143 | KILL:137) ;;
-        *) fail "$signal: status $status: $(cat "$scratch/out")" ;;
-      esac
-      expect_nothing_left
-    done ;;
+  # Catches a wait on a display that never answers that is longer than ten
+  # seconds, or that Ctrl-C ends while leaving its probe behind.
+  gives_a_hung_display_ten_seconds_and_leaves_no_probe)
+    in_private_x_namespaces "$@"
+    start_server_at 8 "$scratch/auth"
+    kill -STOP "$server"
+    # A terminal's Ctrl-C reaches the whole foreground process group, with
+    # SIGINT not ignored as a shell leaves it for its background jobs.
+    env --default-signal=INT DISPLAY=:8 XAUTHORITY="$scratch/auth" setsid "$tree/scripts/run" \
+      >"$scratch/out" 2>&1 &
+    script=$!
+    sleep 1
+    kill -INT "-$script"
+    status=0
+    wait "$script" || status=$?
+    [ "$status" -eq 130 ] || fail "Ctrl-C: status $status: $(cat "$scratch/out")"
+    sleep 0.2
+    [ -z "$(ps -s "$script" -o pid=)" ] || fail "left: $(ps -s "$script" -o cmd=)"
+    started=$(date +%s)
+    run_quarn env DISPLAY=:8 XAUTHORITY="$scratch/auth" "$tree/scripts/run"
+    waited=$(($(date +%s) - started))
+    kill -KILL "$server"
+    expect_report "$status" "$scratch/out" "$scratch/err"
+    if [ "$waited" -lt 10 ] || [ "$waited" -gt 14 ]; then fail "waited $waited s"; fi
+    expect_egl_note "the X server at DISPLAY=:8 did not answer within 10 s" ;;
 
-  # Catches a run command that cannot find its helpers through a link.
+  # Catches a run command that cannot find its helpers through a link, to
+  # the file or to its folder.
   runs_through_a_symbolic_link)
     use_fixture_display
     ln -s "$tree/scripts/run" "$scratch/quarn-run"
-    run_quarn "$scratch/quarn-run"
-    expect_report "$status" "$scratch/out" "$scratch/err" ;;
+    ln -s "$tree/scripts" "$scratch/scripts"
+    for link in "$scratch/quarn-run" "$scratch/scripts/run"; do
+      run_quarn "$link"
+      expect_report "$status" "$scratch/out" "$scratch/err"
+    done ;;
 
-  # Catches a second start that leaves the first server running, a stop
-  # that returns before the end or signals a process that is not its server
-  # (a pid file left by a CTest killed outright), and a server that outlives
-  # the process that started it.
-  xvfb_stops_only_its_own_server)
-    "$source_repo/scripts/xvfb" start "$scratch/x"
-    read -r first since <"$scratch/x/pid"
-    "$source_repo/scripts/xvfb" start "$scratch/x"
-    read -r second since <"$scratch/x/pid"
-    "$source_repo/scripts/xvfb" stop "$scratch/x"
-    ! started_at "$first" || fail "the first server still runs"
-    ! started_at "$second" || fail "the second server still runs"
-    sleep 60 &
-    started_at $!
-    echo "$! $started" >"$scratch/x/pid"
-    "$source_repo/scripts/xvfb" stop "$scratch/x"
-    started_at $! || fail "stop signalled a process it did not start"
-    kill $!
+  # Catches a fixture that stops a server it did not start (a second test
+  # run's, in the same build folder), deletes files it did not make, returns
+  # from stop before its server has gone, or outlives a CTest killed with
+  # its whole process group.
+  fixture_stops_only_its_own_server)
+    x=$scratch/x
     # shellcheck disable=SC2016 # expanded by the inner shell
-    sh -c '"$0" start "$1" && exec sleep 60' "$source_repo/scripts/xvfb" "$scratch/x" &
-    until [ -f "$scratch/x/display" ]; do sleep 0.05; done
-    read -r server since <"$scratch/x/pid"
-    kill -KILL $!
+    owner='"$0" start "$1" && exec sleep 60'
+    setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" &
+    first=$!
+    until [ -f "$x/display" ]; do sleep 0.05; done
+    read -r display <"$x/display"
+    status=0
+    sh -c '"$0" start "$1"; "$0" stop "$1"' "$source_repo/scripts/xvfb" "$x" 2>"$scratch/err" ||
+      status=$?
+    if ! DISPLAY=$display XAUTHORITY=$x/auth xprop -root -len 0 WM_NAME >/dev/null; then
+      fail "a second run stopped the first run's server"
+    fi
+    grep -q "another test run holds" "$scratch/err" || fail "$(cat "$scratch/err")"
+    kill -KILL "-$first"
     tries=0
-    while started_at "$server" && [ $tries -lt 100 ]; do
+    until fixture_gone "$x" "${display#:}" || [ $tries -ge 40 ]; do
       tries=$((tries + 1))
       sleep 0.05
     done
-    ! started_at "$server" || fail "the server outlived its owner"
-    [ -z "$(ls -A "$scratch/x")" ] || fail "left: $(ls -A "$scratch/x")" ;;
+    fixture_gone "$x" "${display#:}" || fail "left after SIGKILL: $(ls -A "$x" 2>&1)"
+    sh -c '"$0" start "$1" && read -r d <"$1/display" && "$0" stop "$1" && echo "${d#:}"' \
+      "$source_repo/scripts/xvfb" "$x" >"$scratch/number"
+    fixture_gone "$x" "$(cat "$scratch/number")" || fail "stop returned before the end"
+    mkdir "$x"
+    echo mine >"$x/log"
+    ! "$source_repo/scripts/xvfb" start "$x" 2>/dev/null || fail "started in a used folder"
+    [ "$(cat "$x/log")" = mine ] || fail "removed a file it did not make" ;;
 
-  # Catches a server started with no cookie, or left running, when TMPDIR
-  # is full.
-  refuses_to_start_its_server_without_a_cookie)
+  # Catches a fixture that fails without saying why, or that starts a
+  # server with no cookie (which lets in every user) on a full disk.
+  fixture_says_why_it_cannot_start)
     in_private_x_namespaces "$@"
-    mkdir -p "$scratch/tmp"
-    mount -t tmpfs -o size=64k none "$scratch/tmp"
-    dd if=/dev/zero of="$scratch/tmp/fill" bs=4k 2>/dev/null || true
-    run_quarn env -u DISPLAY "$tree/scripts/run"
-    rm "$scratch/tmp/fill"
-    [ "$status" -eq 1 ] || fail "status $status"
-    grep -q "^quarn: cannot .* the private X server" "$scratch/err" || fail "$(cat "$scratch/err")"
-    expect_nothing_left
-    umount "$scratch/tmp" ;;
+    mkdir "$scratch/full" "$scratch/bin"
+    mount -t tmpfs -o size=16k none "$scratch/full"
+    dd if=/dev/zero of="$scratch/full/fill" bs=4k 2>/dev/null || true
+    printf '#!/bin/sh\necho "Xvfb: no screens" >&2\nexit 1\n' >"$scratch/bin/Xvfb"
+    chmod +x "$scratch/bin/Xvfb"
+    for why in "full/x:cannot write a cookie in $scratch/full/x" "x:Xvfb: no screens"; do
+      status=0
+      PATH=$scratch/bin:$PATH "$source_repo/scripts/xvfb" start "$scratch/${why%%:*}" \
+        2>"$scratch/err" || status=$?
+      [ "$status" -eq 1 ] || fail "status $status"
+      grep -q "${why#*:}" "$scratch/err" || fail "no reason: $(cat "$scratch/err")"
+      [ ! -e "$scratch/${why%%:*}" ] || fail "left: $(ls -A "$scratch/${why%%:*}")"
+    done
+    umount "$scratch/full" ;;
 
   # Catches a build that fails on a full disk with no word of why.
   says_when_the_build_folders_disk_is_full)
@@ -235,25 +242,71 @@ case $case_name in
     grep -q "^quarn: the disk that holds build/release has less than 1 MB free" "$scratch/err" ||
       fail "$(cat "$scratch/err")" ;;
 
-  # Catches options and descriptors that the private server or the script
-  # cannot take: indirect contexts, and a closed standard error.
+  # Catches options and descriptors the script cannot take: the toolkit's
+  # indirect contexts, and a closed standard error.
   runs_indirect_and_with_standard_error_closed)
-    run_quarn env -u DISPLAY "$tree/scripts/run" -indirect
+    use_fixture_display
+    run_quarn "$tree/scripts/run" -indirect
     expect_report "$status" "$scratch/out" "$scratch/err"
     status=0
-    env -u DISPLAY TMPDIR="$scratch/tmp" "$tree/scripts/run" >"$scratch/out" 2>&- || status=$?
+    env -u DISPLAY "$tree/scripts/run" >"$scratch/out" 2>&- || status=$?
     expect_report "$status" "$scratch/out" /dev/null ;;
 
-  # Catches a build folder left by a run with sudo that fails a user's run
-  # with no word on what to do.
-  says_how_to_recover_from_a_build_made_with_sudo)
+  # Catches wrong advice when the build cannot be written: another user's
+  # checkout is not to be removed with sudo; files a run with sudo left in
+  # one's own are. The copy lies where any user may reach it, in a private
+  # mount namespace, so this passes in a checkout under a folder only root
+  # may enter, such as /root.
+  says_whose_the_checkout_or_its_build_is)
     [ "$(id -u)" -eq 0 ] || { echo "not root: skipped"; exit 77; }
-    status=0
-    setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY QUARN_CMAKE_ARGS=-DQUARN_X=1 \
-      "$tree/scripts/run" >"$scratch/out" 2>"$scratch/err" || status=$?
+    in_private_x_namespaces "$@"
+    mount -t tmpfs -o mode=755 none /mnt
+    cp -R "$tree/CMakeLists.txt" "$tree/CMakePresets.json" "$tree/src" "$tree/doc" "$tree/scripts" \
+      "$tree/cmake" /mnt/
+    as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY "$@"; }
+    run_quarn as_nobody /mnt/scripts/run
+    grep -q "this checkout is root's, not yours" "$scratch/err" || fail "$(cat "$scratch/err")"
+    chown -R 65534:65534 /mnt
+    mkdir -p /mnt/build/release
+    run_quarn as_nobody /mnt/scripts/run
     [ "$status" -eq 1 ] || fail "status $status"
-    grep -q "are not yours .*: sudo rm -rf $tree/build/release\$" "$scratch/err" ||
+    grep -q "are not yours .*: sudo rm -rf /mnt/build/release\$" "$scratch/err" ||
       fail "$(cat "$scratch/err")" ;;
+
+  # Catches a copied or moved checkout that runs the original's build, or
+  # one that reconfigures on every run for options that compare unequal
+  # only as the shell reads them back.
+  configures_a_copied_checkout_afresh_and_only_once)
+    cp -a "$tree" "$scratch/copy"
+    run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
+    expect_report "$status" "$scratch/out" "$scratch/err"
+    grep -q "configuring build/release" "$scratch/err" || fail "not configured: $(cat "$scratch/err")"
+    ! grep -q "$tree" "$scratch/copy/build/release/build.ninja" || fail "builds the original"
+    run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
+    ! grep -q "configuring" "$scratch/err" || fail "configured again" ;;
+
+  # Catches a run that fails silently with no /proc (a bare chroot), or in
+  # a folder whose name CMake cannot take without saying so.
+  runs_without_proc_and_names_an_unusable_folder)
+    in_private_x_namespaces "$@"
+    mkdir -p "$scratch/a\"b"
+    mount --bind "$tree" "$scratch/a\"b"
+    run_quarn env -u DISPLAY "$scratch/a\"b/scripts/run"
+    [ "$status" -eq 1 ] || fail "status $status"
+    grep -q "CMake cannot build in a folder whose path holds" "$scratch/err" || fail "$(cat "$scratch/err")"
+    umount "$scratch/a\"b"
+    mount -t tmpfs none /proc
+    run_quarn env -u DISPLAY "$tree/scripts/run"
+    expect_report "$status" "$scratch/out" "$scratch/err" ;;
+
+  # Catches a test command that runs the whole suite for a misspelt option.
+  test_command_refuses_options_it_does_not_know)
+    for option in --sanitise --help -R; do
+      status=0
+      "$tree/scripts/test" "$option" >"$scratch/out" 2>&1 || status=$?
+      case $option:$status in --help:0 | --sanitise:2 | -R:2) ;; *) fail "$option: status $status" ;; esac
+      grep -q "^usage: scripts/test" "$scratch/out" || fail "$option: $(cat "$scratch/out")"
+    done ;;
 
   # Catches a build that keeps an old binary after the GL or freeglut
   # development packages change: Ninja must know their headers and libraries.
