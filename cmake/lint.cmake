@@ -29,5 +29,6 @@ endforeach()
 file(GLOB scripts CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} scripts/* tests/*.sh)
 add_test(NAME lint.shellcheck COMMAND ${QUARN_SHELLCHECK} -x ${scripts} .ci/run
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
-add_test(NAME lint.mandoc COMMAND ${QUARN_MANDOC} -T lint -W style ${PROJECT_BINARY_DIR}/quarn.1)
+add_test(NAME lint.mandoc COMMAND ${QUARN_MANDOC} -T lint -W style ${PROJECT_BINARY_DIR}/quarn.1
+  ${PROJECT_BINARY_DIR}/quarn-egl.1)
 set_tests_properties(lint.mandoc lint.shellcheck lint.clang_format PROPERTIES TIMEOUT 120)

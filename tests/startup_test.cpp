@@ -119,6 +119,7 @@ struct EglRun {
 EglRun run_egl(std::vector<std::string> words) {
   words.insert(words.begin(), "quarn-egl");
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   CapturedStdout out;

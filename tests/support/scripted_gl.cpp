@@ -172,9 +172,9 @@ int glutCreateWindow(const char* title) {
 
 }  // extern "C"
 
-// EGL, as quarn-egl meets it. A device is its index in the script, plus 1;
-// every other handle is 1. The call named as failing gives EGL's value for
-// a failure and records its error.
+// EGL, as quarn-egl meets it. A device is its entry in the script; every
+// other handle is the same token. The call named as failing gives EGL's
+// value for a failure and records its error.
 namespace {
 
 EGLint pending_egl_error = EGL_SUCCESS;
@@ -187,19 +187,21 @@ bool egl_call(const std::string& name, const std::string& arguments = "") {
 }
 
 void* egl_handle() {
-  return reinterpret_cast<void*>(1);
+  static int token;
+  return &token;
 }
 
-const scripted::EglScript::Device& device_of(EGLDeviceEXT device) {
-  return script().egl.devices.at(reinterpret_cast<std::size_t>(device) - 1);
+using Device = scripted::EglScript::Device;
+
+const Device& device_of(EGLDeviceEXT device) {
+  return *static_cast<const Device*>(device);
 }
 
 EGLBoolean query_devices(EGLint max, EGLDeviceEXT* devices, EGLint* count) {
   const auto all = static_cast<EGLint>(script().egl.devices.size());
   *count = devices == nullptr ? all : std::min(max, all);
   for (EGLint i = 0; devices != nullptr && i < *count; ++i) {
-    devices[i] =
-        reinterpret_cast<EGLDeviceEXT>(static_cast<std::size_t>(i) + 1);
+    devices[i] = &script().egl.devices[static_cast<std::size_t>(i)];
   }
   return EGL_TRUE;
 }
@@ -214,7 +216,8 @@ EGLDisplay get_platform_display(EGLenum platform, void* native,
                                 const EGLint* /*attributes*/) {
   const std::string on =
       platform == EGL_PLATFORM_DEVICE_EXT
-          ? "device " + std::to_string(reinterpret_cast<std::size_t>(native))
+          ? "device " + std::to_string(static_cast<const Device*>(native) -
+                                       script().egl.devices.data() + 1)
           : scripted::hex(platform);
   return egl_call("eglGetPlatformDisplayEXT", on) ? egl_handle()
                                                   : EGL_NO_DISPLAY;
