@@ -17,7 +17,7 @@ install(TARGETS quarn_module EXPORT quarnTargets
 install(EXPORT quarnTargets NAMESPACE quarn:: DESTINATION ${QUARN_CMAKE_DIR})
 write_basic_package_version_file(quarnConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
-install(FILES cmake/quarnConfig.cmake ${PROJECT_BINARY_DIR}/quarnConfigVersion.cmake
+install(FILES cmake/quarnConfig.cmake cmake/glu.cmake ${PROJECT_BINARY_DIR}/quarnConfigVersion.cmake
   DESTINATION ${QUARN_CMAKE_DIR})
 
 # quarn.pc finds its prefix from where it lies, so the same file serves any

@@ -26,7 +26,8 @@ foreach(source IN LISTS sources)
   set_tests_properties(lint.clang_tidy.${name} PROPERTIES TIMEOUT 300)
 endforeach()
 
-file(GLOB scripts CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} scripts/* tests/*.sh)
+file(GLOB scripts CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} scripts/* tests/*.sh
+  debian/tests/consumers debian/tests/tools)
 add_test(NAME lint.shellcheck COMMAND ${QUARN_SHELLCHECK} -x ${scripts} .ci/run
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
 add_test(NAME lint.mandoc COMMAND ${QUARN_MANDOC} -T lint -W style ${PROJECT_BINARY_DIR}/quarn.1

@@ -3,8 +3,9 @@
  * Every operation below needs a GL context that is current on the calling
  * thread, of any kind: legacy, compatibility or core profile, forward
  * compatible, or OpenGL ES. None of them keeps state between calls: each
- * asks the GL implementation afresh, and none leaves a GL error behind or
- * takes away one that the caller's own code left pending.
+ * asks the GL implementation afresh, and none leaves a GL error behind.
+ * None but display_gl_error, which exists to read one, takes away an error
+ * that the caller's own code left pending.
  *
  * Usable from C and C++, before or after any GL header or loader (epoxy,
  * GLEW, glad): it includes none. With CMake, find_package(quarn CONFIG) and
@@ -38,7 +39,9 @@ void display_gl_env(void);
 
 /* The module's initialisation routine: exactly display_gl_env(). Nothing in
  * quarn calls it, and its definition gives way to one of the application's
- * own: a program that defines init() links with quarn, and its own runs. */
+ * own: a program that defines init() links with quarn, and its own runs.
+ * quarn's is void init(void), and the name is part of quarn's API: an init
+ * of another signature (int init(void), bool init()) clashes with it. */
 void init(void);
 
 /* GL_TRUE (1) when the current context advertises the extension named

@@ -48,8 +48,8 @@ TEST(ErrorReport, ReportsOnePendingErrorPerCall) {
 
 // Catches a crash or a bare line for a code GLU has no text for.
 TEST(ErrorReport, NamesACodeThatGluHasNoTextFor) {
-  expect_lines({0x8031, 0xFFFFFFFF},
-               {"OpenGL Error: unknown error 0x8031\n",
+  expect_lines({0x0507, 0xFFFFFFFF},
+               {"OpenGL Error: unknown error 0x0507\n",
                 "OpenGL Error: unknown error 0xFFFFFFFF\n"});
 }
 
