@@ -28,14 +28,13 @@ need_build_packages() {
     libgl1-mesa-dri libegl-mesa0 "$@"
 }
 
-# Runs that share build/$1 take turns, on descriptor 9 until unlock or exit;
+# Runs that share build/$1 take turns, on descriptor 9 until closed or exit;
 # $2 is said when the lock is not free at once.
 lock_build_folder() {
   mkdir -p "$repo/build/$1" 2>/dev/null || build_failed making "$1"
   exec 9<"$repo/build/$1"
   flock -n 9 || { [ -z "${2:-}" ] || say "$2"; flock 9; }
 }
-unlock_build_folder() { exec 9<&-; }
 # What build/$1 was configured from: this folder and QUARN_CMAKE_ARGS (words,
 # no blanks inside one); otherwise (a copied or moved checkout) it is redone.
 configured_as() { printf '%s\n%s' "$repo" "${QUARN_CMAKE_ARGS:-}"; }
