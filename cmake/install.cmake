@@ -3,7 +3,10 @@
 include(CMakePackageConfigHelpers)
 
 if(QUARN_BUILD_TOOL)
-  install(TARGETS quarn quarn-egl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS quarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(TARGET quarn-egl)
+    install(TARGETS quarn-egl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
   install(FILES ${PROJECT_BINARY_DIR}/quarn.1 ${PROJECT_BINARY_DIR}/quarn-egl.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()

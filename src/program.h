@@ -4,8 +4,10 @@
 #ifndef QUARN_PROGRAM_H
 #define QUARN_PROGRAM_H
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -26,6 +28,11 @@ inline const char* const kVersionBanner =
 // as well: reads and writes on it fail. False when a descriptor stays
 // closed all the same.
 inline bool keep_standard_descriptors_taken() {
+#ifdef _WIN32
+  // Windows' window system and GL never open C runtime descriptors, so
+  // none of theirs can take a closed standard one's place.
+  return true;
+#else
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     const int flags = fd == STDERR_FILENO ? O_WRONLY : O_RDONLY;
@@ -37,6 +44,7 @@ inline bool keep_standard_descriptors_taken() {
     }
   }
   return true;
+#endif
 }
 
 // Standard output is buffered, so a failed write may only show here. A

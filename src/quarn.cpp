@@ -5,10 +5,13 @@
 #define GL_GLEXT_PROTOTYPES 1  // glGetStringi, which GL 3.0 added
 #include "quarn.h"
 
+#ifdef _WIN32
+#include <windows.h>  // wglGetProcAddress
+#endif
 #include <GL/gl.h>
 #include <GL/glext.h>
 #include <GL/glu.h>
-#include <stdio.h>  // flockfile, which POSIX adds to the C library
+#include <stdio.h>  // flockfile or _lock_file, which POSIX or Windows add
 #include <algorithm>
 #include <bit>
 #include <cstddef>
@@ -33,6 +36,38 @@ namespace {
 // entries; asking them for the string returns null and records an error.
 enum class ExtensionList { WholeString, Indexed };
 
+// Entry i of the indexed list. Windows' opengl32.dll exports GL 1.1 alone:
+// later functions come from the current context, one per context, so the
+// function is asked for on every call.
+const GLubyte* extension_at(GLint i) {
+#ifdef _WIN32
+  const auto getStringi = reinterpret_cast<PFNGLGETSTRINGIPROC>(
+      reinterpret_cast<void*>(wglGetProcAddress("glGetStringi")));
+  if (getStringi == nullptr) return nullptr;
+  return getStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+#else
+  return glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+#endif
+}
+
+// The C library's lock on a stream: POSIX's flockfile, or the lock of the
+// Windows C runtime.
+void lock_stream(std::FILE* stream) {
+#ifdef _WIN32
+  _lock_file(stream);
+#else
+  flockfile(stream);
+#endif
+}
+
+void unlock_stream(std::FILE* stream) {
+#ifdef _WIN32
+  _unlock_file(stream);
+#else
+  funlockfile(stream);
+#endif
+}
+
 GLint gl_integer(GLenum name) {
   GLint value = 0;
   glGetIntegerv(name, &value);
@@ -46,7 +81,7 @@ const char* text_of(const GLubyte* glString) {
 bool indexed_list_has(const char* name) {
   const GLint count = gl_integer(GL_NUM_EXTENSIONS);
   for (GLint i = 0; i < count; ++i) {
-    const GLubyte* entry = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+    const GLubyte* entry = extension_at(i);
     if (entry != nullptr && std::strcmp(text_of(entry), name) == 0) return true;
   }
   return false;
@@ -116,7 +151,7 @@ void print_indexed_extensions(GLint count) {
   std::fputs("OpenGL Extensions: ", stdout);
   bool first = true;
   for (GLint i = 0; i < count; ++i) {
-    const GLubyte* entry = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+    const GLubyte* entry = extension_at(i);
     if (entry == nullptr) continue;
     if (!first) std::putchar(' ');
     std::fputs(text_of(entry), stdout);
@@ -139,7 +174,7 @@ void display_gl_env() {
   const GLint count = indexed ? gl_integer(GL_NUM_EXTENSIONS) : 0;
   // Held for the whole report, so that another thread's report, printed
   // entry by entry from an indexed list, never comes between its lines.
-  flockfile(stdout);
+  lock_stream(stdout);
   std::printf("OpenGL Vendor: %s\n", printable(vendor));
   std::printf("OpenGL Renderer: %s\n", printable(renderer));
   std::printf("OpenGL Version: %s\n", printable(version));
@@ -148,7 +183,7 @@ void display_gl_env() {
   } else {
     std::printf("OpenGL Extensions: %s\n", printable(extensions));
   }
-  funlockfile(stdout);
+  unlock_stream(stdout);
 }
 
 // Weak, so that an application's own init, a common name, takes its place
@@ -307,6 +342,10 @@ void display_gl_error() {
 #include <GL/glut.h>
 
 #include <cerrno>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "program.h"
 
@@ -334,6 +373,11 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+#ifdef _WIN32
+  // The report is the implementation's bytes, each line ended by one LF: a
+  // stream in text mode would write CR LF.
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   std::printf("%s\n", kVersionBanner);
 
   // Linux turns an empty argument vector into one empty argument; either

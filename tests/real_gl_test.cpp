@@ -1,18 +1,27 @@
 // quarn's operations in real contexts: freeglut, Mesa's software renderer
 // and the private Xvfb server, as other GL code would call them, in the
 // toolkit's default context, a 3.3 core profile and a forward-compatible 3.0
-// context; and from two threads at once, through GLX.
+// context; and from two threads at once, through GLX. The Windows build runs
+// the contexts' cases under Wine, whose WGL the same server serves.
 #include <gtest/gtest.h>
 
 #define GL_GLEXT_PROTOTYPES 1
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 #include <GL/freeglut.h>
+#include <GL/glext.h>
 #include <GL/glu.h>
+#ifndef _WIN32
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 // Xlib's macros with common names; gtest's own code uses None.
 #undef None
 #undef Bool
 #undef Status
+#endif
 
 #include <cstdlib>
 #include <map>
@@ -23,8 +32,10 @@
 #include <vector>
 
 #include "captured_stream.h"
-#include "process.h"
 #include "quarn.h"
+#ifndef _WIN32
+#include "process.h"
+#endif
 
 namespace {
 
@@ -68,15 +79,36 @@ int window_for(const ContextKind& kind) {
 class RealContext : public ::testing::TestWithParam<ContextKind> {
  protected:
   void SetUp() override {
+#ifdef _WIN32
+    // Wine has the display already; the lines must end as quarn writes them.
+    _setmode(_fileno(stdout), _O_BINARY);
+#else
     const std::string display = test_display(QUARN_XVFB_DIR);
     if (display.empty())
       GTEST_FAIL() << "no private X server: did xvfb.start pass?";
     setenv("DISPLAY", display.c_str(), 1);
+#endif
     glutSetWindow(window_for(GetParam()));
     while (glGetError() != GL_NO_ERROR) {
     }
   }
 };
+
+const char* extension_at(GLint i) {
+#ifdef _WIN32
+  const auto getStringi = reinterpret_cast<PFNGLGETSTRINGIPROC>(
+      reinterpret_cast<void*>(wglGetProcAddress("glGetStringi")));
+#else
+  const auto getStringi = &glGetStringi;
+#endif
+  return reinterpret_cast<const char*>(
+      getStringi(GL_EXTENSIONS, static_cast<GLuint>(i)));
+}
+
+// The whole-string list as the context gives it.
+std::string whole_list() {
+  return reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+}
 
 // The context's own list, read the way the context offers it.
 std::vector<std::string> own_names(bool indexed) {
@@ -84,13 +116,9 @@ std::vector<std::string> own_names(bool indexed) {
   if (indexed) {
     GLint count = 0;
     glGetIntegerv(GL_NUM_EXTENSIONS, &count);
-    for (GLint i = 0; i < count; ++i) {
-      names.emplace_back(reinterpret_cast<const char*>(
-          glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i))));
-    }
+    for (GLint i = 0; i < count; ++i) names.emplace_back(extension_at(i));
   } else {
-    std::istringstream words(
-        reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)));
+    std::istringstream words(whole_list());
     for (std::string name; words >> name;) names.push_back(name);
   }
   return names;
@@ -111,7 +139,17 @@ TEST_P(RealContext, FindsEveryNameOfTheContextsOwnListAndNoOther) {
     }
   }
   EXPECT_EQ(query_gl_extension("GL_QUARN_no_such_extension"), GL_FALSE);
-  EXPECT_EQ(query_gl_extension(""), GL_FALSE);
+  // The empty name is there only as an empty entry: Wine adds its own
+  // names after Mesa's trailing blank, which makes one.
+  const bool emptyEntry =
+      !GetParam().indexed && (whole_list().find("  ") != std::string::npos ||
+                              whole_list().rfind(' ', 0) == 0);
+  EXPECT_EQ(query_gl_extension(""), emptyEntry ? GL_TRUE : GL_FALSE);
+#ifdef _WIN32
+  if (!GetParam().indexed) {
+    EXPECT_TRUE(emptyEntry) << "Wine's list has none";
+  }
+#endif
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
@@ -134,7 +172,7 @@ TEST_P(RealContext, ReportsTheListAndKeepsTheCallersError) {
   if (GetParam().indexed) {
     EXPECT_EQ(line, "OpenGL Extensions: " + joined + "\n");
   } else {
-    EXPECT_EQ(line.rfind("OpenGL Extensions: " + joined + " \n", 0), 0u);
+    EXPECT_EQ(line, "OpenGL Extensions: " + whole_list() + "\n");
   }
 }
 
@@ -152,6 +190,8 @@ TEST_P(RealContext, ReportsAProvokedErrorOnceInGlusWords) {
   EXPECT_EQ(err.text(), "OpenGL Error: " + text + "\n");
   EXPECT_EQ(out.text(), "");
 }
+
+#ifndef _WIN32
 
 // A 3.3 core context of its own with a small pbuffer to be current on.
 struct CoreContext {
@@ -223,6 +263,8 @@ TEST(ConcurrentReports, ComeOutWholeFromTwoThreadsInCoreContexts) {
   XFree(configs);
   XCloseDisplay(display);
 }
+
+#endif  // _WIN32
 
 INSTANTIATE_TEST_SUITE_P(Contexts, RealContext, ::testing::ValuesIn(kContexts),
                          [](const auto& tested) { return tested.param.name; });
