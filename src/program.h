@@ -25,12 +25,13 @@ inline const char* const kVersionBanner =
 // read-only, so that writing the report still fails as it would on the
 // closed descriptor and is reported as a failure. Where there is no
 // /dev/null (a minimal container), the root folder opened read-only serves
-// as well: reads and writes on it fail. False when a descriptor stays
-// closed all the same.
-inline bool keep_standard_descriptors_taken() {
+// as well: reads and writes on it fail. False, after saying why, when a
+// descriptor stays closed all the same.
+inline bool keep_standard_descriptors_taken(const char* program) {
 #ifdef _WIN32
   // Windows' window system and GL never open C runtime descriptors, so
   // none of theirs can take a closed standard one's place.
+  static_cast<void>(program);
   return true;
 #else
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -39,7 +40,10 @@ inline bool keep_standard_descriptors_taken() {
     int opened = open("/dev/null", flags);
     if (opened == -1) opened = open("/", O_RDONLY | O_DIRECTORY);
     if (opened != fd) {
+      const int reason = errno;
       if (opened != -1) close(opened);
+      std::fprintf(stderr, "%s: cannot hold a closed standard descriptor: %s\n",
+                   program, std::strerror(reason));
       return false;
     }
   }

@@ -340,8 +340,6 @@ void display_gl_error() {
 #ifndef QUARN_NO_MAIN
 
 #include <GL/glut.h>
-
-#include <cerrno>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -367,12 +365,7 @@ constexpr int kWindowY = 64;
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!quarn_program::keep_standard_descriptors_taken()) {
-    std::fprintf(stderr,
-                 "quarn: cannot hold a closed standard descriptor: %s\n",
-                 std::strerror(errno));
-    return 1;
-  }
+  if (!quarn_program::keep_standard_descriptors_taken("quarn")) return 1;
 #ifdef _WIN32
   // The report is the implementation's bytes, each line ended by one LF: a
   // stream in text mode would write CR LF.

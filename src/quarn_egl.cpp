@@ -6,9 +6,7 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -216,12 +214,7 @@ int usage_error(const char* argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!quarn_program::keep_standard_descriptors_taken()) {
-    std::fprintf(stderr,
-                 "quarn-egl: cannot hold a closed standard descriptor: %s\n",
-                 std::strerror(errno));
-    return 1;
-  }
+  if (!quarn_program::keep_standard_descriptors_taken("quarn-egl")) return 1;
   std::string deviceName;
   bool listing = false;
   for (int i = 1; i < argc; ++i) {

@@ -191,6 +191,8 @@ case $case_name in
     first=$!
     until [ -f "$x/display" ]; do sleep 0.05; done
     read -r display <"$x/display"
+    # A lock file, so that xvfb-run -a and display managers pass its display by.
+    [ -f "/tmp/.X${display#:}-lock" ] || fail "no lock file for $display"
     status=0
     sh -c '"$0" start "$1"; "$0" stop "$1"' "$source_repo/scripts/xvfb" "$x" 2>"$scratch/err" ||
       status=$?
