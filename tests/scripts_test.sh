@@ -184,7 +184,7 @@ case $case_name in
   # from stop before its server has gone, or outlives a CTest killed with
   # its whole process group.
   fixture_stops_only_its_own_server)
-    x=$scratch/x
+    x="$scratch/x y"
     # shellcheck disable=SC2016 # expanded by the inner shell
     owner='"$0" start "$1" && exec sleep 60'
     setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" &
