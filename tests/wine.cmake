@@ -8,6 +8,10 @@
 #   ... run PROGRAM [ARGUMENTS]    as CTest's emulator
 #   ... report QUARN_EXE QUARN     the two reports agree
 set(ENV{WINEPREFIX} ${WINEPREFIX})
+# wineserver's socket folder, which it leaves behind, goes in the build
+# folder too.
+file(MAKE_DIRECTORY ${WINEPREFIX}-tmp)
+set(ENV{TMPDIR} ${WINEPREFIX}-tmp)
 set(ENV{WINEDEBUG} -all)
 # No offer to install Mono or Gecko, which nothing here uses, and no menu
 # entries in the home folder.
