@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "program.h"
@@ -26,6 +27,7 @@ struct Display {
   std::string name;
   EGLenum platform;
   void* native;
+  bool hardware = false;  // a GPU: a device with a DRM render node
 };
 
 bool has_word(const char* list, std::string_view word) {
@@ -55,22 +57,21 @@ std::vector<EGLDeviceEXT> devices() {
   return found;
 }
 
-// A device's DRM render node, which only hardware has; null for none.
-const char* render_node(EGLDeviceEXT device) {
+// The device as a display, named by its DRM render node, which only
+// hardware has; else as Mesa's software device, or by its index.
+Display device_display(EGLDeviceEXT device, std::size_t index) {
   const auto query =
       egl_function<PFNEGLQUERYDEVICESTRINGEXTPROC>("eglQueryDeviceStringEXT");
-  if (query == nullptr || !has_word(query(device, EGL_EXTENSIONS),
-                                    "EGL_EXT_device_drm_render_node")) {
-    return nullptr;
-  }
-  return query(device, EGL_DRM_RENDER_NODE_FILE_EXT);
-}
-
-bool is_mesa_software(EGLDeviceEXT device) {
-  const auto query =
-      egl_function<PFNEGLQUERYDEVICESTRINGEXTPROC>("eglQueryDeviceStringEXT");
-  return query != nullptr &&
-         has_word(query(device, EGL_EXTENSIONS), "EGL_MESA_device_software");
+  const char* extensions =
+      query != nullptr ? query(device, EGL_EXTENSIONS) : nullptr;
+  const char* node = has_word(extensions, "EGL_EXT_device_drm_render_node")
+                         ? query(device, EGL_DRM_RENDER_NODE_FILE_EXT)
+                         : nullptr;
+  std::string name = node != nullptr ? node
+                     : has_word(extensions, "EGL_MESA_device_software")
+                         ? "software"
+                         : "device " + std::to_string(index);
+  return {std::move(name), EGL_PLATFORM_DEVICE_EXT, device, node != nullptr};
 }
 
 // Every display that can serve the report, the preferred first: the
@@ -85,14 +86,8 @@ std::vector<Display> displays() {
   if (has_word(client, "EGL_EXT_platform_device")) {
     const std::vector<EGLDeviceEXT> all = devices();
     for (std::size_t i = 0; i < all.size(); ++i) {
-      if (const char* node = render_node(all[i])) {
-        hardware.push_back({node, EGL_PLATFORM_DEVICE_EXT, all[i]});
-      } else {
-        others.push_back({is_mesa_software(all[i])
-                              ? "software"
-                              : "device " + std::to_string(i),
-                          EGL_PLATFORM_DEVICE_EXT, all[i]});
-      }
+      Display display = device_display(all[i], i);
+      (display.hardware ? hardware : others).push_back(std::move(display));
     }
   }
   hardware.insert(hardware.end(), others.begin(), others.end());

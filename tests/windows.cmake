@@ -1,12 +1,8 @@
 # The Windows build's tests, run under Wine on the private X server that the
 # Linux suite uses: quarn.exe's report against the Linux quarn's on the same
 # server, and the module in real contexts (real_gl_test.cpp). Included by
-# tests/CMakeLists.txt in a cross build for Windows.
-set(QUARN_XVFB_DIR ${CMAKE_CURRENT_BINARY_DIR}/xvfb)
-add_test(NAME xvfb.start COMMAND ${PROJECT_SOURCE_DIR}/scripts/xvfb start ${QUARN_XVFB_DIR})
-add_test(NAME xvfb.stop COMMAND ${PROJECT_SOURCE_DIR}/scripts/xvfb stop ${QUARN_XVFB_DIR})
-set_tests_properties(xvfb.start PROPERTIES FIXTURES_SETUP xvfb TIMEOUT 30)
-set_tests_properties(xvfb.stop PROPERTIES FIXTURES_CLEANUP xvfb TIMEOUT 30)
+# tests/CMakeLists.txt in a cross build for Windows, after the X server's
+# fixture and the test helpers.
 
 # A Wine prefix of the build's own, made once; wine.stop waits until Wine's
 # own processes (wineserver, its desktop) have ended. Both need the X server,
@@ -37,9 +33,6 @@ set(BUILD_GMOCK OFF)
 set(INSTALL_GTEST OFF)
 add_subdirectory(/usr/src/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
-add_library(quarn_test_support STATIC support/captured_stream.cpp)
-target_include_directories(quarn_test_support PUBLIC support)
-target_link_libraries(quarn_test_support PRIVATE quarn_options)
 add_executable(real_gl_test real_gl_test.cpp)
 target_link_libraries(real_gl_test PRIVATE quarn::module GLUT::GLUT quarn_options
   quarn_test_support gtest_main)
