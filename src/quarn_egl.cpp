@@ -1,12 +1,23 @@
 // quarn-egl: quarn's report without a window system. It prints the same
 // banner and the same four lines as quarn, from a desktop OpenGL context
 // that EGL makes current with no surface: on a GPU through the device
-// platform, or on Mesa's surfaceless platform where there is none.
-//   quarn-egl [--device=NAME] | --list-devices | --help
+// platform, or on Mesa's surfaceless platform where there is none. Each
+// device is tried in turn, the GPUs first; one that fails is named, with
+// the step, EGL's error and the likely cause, and the next is tried.
+//   quarn-egl [--device=NAME] [--say-device] [--no-banner] | --list-devices
+//           | --version | --help
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,16 +29,23 @@
 namespace {
 
 const char* const kUsage =
-    "usage: quarn-egl [--device=NAME]   report the OpenGL implementation\n"
-    "       quarn-egl --list-devices    the devices, the preferred first\n";
+    "usage: quarn-egl [--device=NAME] [--say-device] [--no-banner]\n"
+    "                                   report the OpenGL implementation\n"
+    "       quarn-egl --list-devices    the devices, in the order tried\n"
+    "       quarn-egl --version | --help\n";
+
+enum class Kind { Gpu, Software, Surfaceless };
 
 // A display that EGL gives without a window system, named as
 // --list-devices prints it and --device takes it.
 struct Display {
   std::string name;
+  std::string description;
   EGLenum platform;
   void* native;
-  bool hardware = false;  // a GPU: a device with a DRM render node
+  Kind kind = Kind::Surfaceless;
+  const char* renderNode = nullptr;  // the device's DRM render node
+  bool nvidia = false;               // NVIDIA's own device (EGL_NV_device_cuda)
 };
 
 bool has_word(const char* list, std::string_view word) {
@@ -57,48 +75,86 @@ std::vector<EGLDeviceEXT> devices() {
   return found;
 }
 
-// The device as a display, named by its DRM render node, which only
-// hardware has; else as Mesa's software device, or by its index.
+// The device as a display. Every device but Mesa's software one is a GPU;
+// it is named by its DRM render node, else by its CUDA index (NVIDIA's
+// device in a container without /dev/dri), else by its place in EGL's list.
 Display device_display(EGLDeviceEXT device, std::size_t index) {
-  const auto query =
+  const auto string =
       egl_function<PFNEGLQUERYDEVICESTRINGEXTPROC>("eglQueryDeviceStringEXT");
+  const auto attribute =
+      egl_function<PFNEGLQUERYDEVICEATTRIBEXTPROC>("eglQueryDeviceAttribEXT");
   const char* extensions =
-      query != nullptr ? query(device, EGL_EXTENSIONS) : nullptr;
-  const char* node = has_word(extensions, "EGL_EXT_device_drm_render_node")
-                         ? query(device, EGL_DRM_RENDER_NODE_FILE_EXT)
-                         : nullptr;
-  std::string name = node != nullptr ? node
-                     : has_word(extensions, "EGL_MESA_device_software")
-                         ? "software"
-                         : "device " + std::to_string(index);
-  return {std::move(name), EGL_PLATFORM_DEVICE_EXT, device, node != nullptr};
-}
-
-// Every display that can serve the report, the preferred first: the
-// devices with a render node (GPUs) in EGL's order, then the others
-// (software), then Mesa's surfaceless platform. Surfaceless is named even
-// where EGL does not offer it, when nothing else is there, so that the
-// failure to get it says why.
-std::vector<Display> displays() {
-  const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-  std::vector<Display> hardware;
-  std::vector<Display> others;
-  if (has_word(client, "EGL_EXT_platform_device")) {
-    const std::vector<EGLDeviceEXT> all = devices();
-    for (std::size_t i = 0; i < all.size(); ++i) {
-      Display display = device_display(all[i], i);
-      (display.hardware ? hardware : others).push_back(std::move(display));
+      string != nullptr ? string(device, EGL_EXTENSIONS) : nullptr;
+  Display display{"", "GPU", EGL_PLATFORM_DEVICE_EXT, device, Kind::Gpu};
+  if (has_word(extensions, "EGL_EXT_device_drm_render_node")) {
+    display.renderNode = string(device, EGL_DRM_RENDER_NODE_FILE_EXT);
+  }
+  display.nvidia = has_word(extensions, "EGL_NV_device_cuda");
+  EGLAttrib cuda = -1;
+  if (display.renderNode != nullptr) {
+    display.name = display.renderNode;
+  } else if (display.nvidia && attribute != nullptr &&
+             attribute(device, EGL_CUDA_DEVICE_NV, &cuda)) {
+    display.name = "cuda:" + std::to_string(cuda);
+  } else if (has_word(extensions, "EGL_MESA_device_software")) {
+    display.name = "software";
+  } else {
+    display.name = "device " + std::to_string(index);
+  }
+  if (has_word(extensions, "EGL_MESA_device_software")) {
+    display.kind = Kind::Software;
+    display.description = "Mesa's software renderer";
+  }
+  if (has_word(extensions, "EGL_EXT_device_query_name")) {
+    const char* vendor = string(device, EGL_VENDOR);
+    const char* renderer = string(device, EGL_RENDERER_EXT);
+    if (vendor != nullptr && renderer != nullptr) {
+      display.description += std::string(": ") + vendor + ", " + renderer;
     }
   }
-  hardware.insert(hardware.end(), others.begin(), others.end());
-  if (hardware.empty() || has_word(client, "EGL_MESA_platform_surfaceless")) {
-    hardware.push_back(
-        {"surfaceless", EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY});
-  }
-  return hardware;
+  return display;
 }
 
-const char* egl_error_name(EGLint code) {
+// A later display whose name an earlier one has gets NAME#2, NAME#3 and so
+// on, in EGL's order: glvnd lists NVIDIA's device and Mesa's entry for the
+// same render node, and --device must tell them apart.
+void make_names_unique(std::vector<Display>& all) {
+  std::vector<std::string> seen;
+  for (Display& display : all) {
+    const auto times = std::count(seen.begin(), seen.end(), display.name);
+    seen.push_back(display.name);
+    if (times > 0) display.name += "#" + std::to_string(times + 1);
+  }
+}
+
+// Every display that can serve the report, in the order they are tried:
+// the GPUs in EGL's order, then the software devices, then Mesa's
+// surfaceless platform. Surfaceless is named even where EGL does not offer
+// it, when nothing else is there, so that the failure to get it says why.
+std::vector<Display> displays() {
+  const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+  std::vector<Display> all;
+  if (has_word(client, "EGL_EXT_platform_device")) {
+    const std::vector<EGLDeviceEXT> found = devices();
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      all.push_back(device_display(found[i], i));
+    }
+  }
+  make_names_unique(all);
+  std::vector<Display> ordered;
+  for (const Kind kind : {Kind::Gpu, Kind::Software}) {
+    for (Display& display : all) {
+      if (display.kind == kind) ordered.push_back(std::move(display));
+    }
+  }
+  if (ordered.empty() || has_word(client, "EGL_MESA_platform_surfaceless")) {
+    ordered.push_back({"surfaceless", "Mesa's surfaceless platform",
+                       EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY});
+  }
+  return ordered;
+}
+
+std::string egl_error_name(EGLint code) {
   static const char* const kNames[] = {
       "EGL_SUCCESS",       "EGL_NOT_INITIALIZED",     "EGL_BAD_ACCESS",
       "EGL_BAD_ALLOC",     "EGL_BAD_ATTRIBUTE",       "EGL_BAD_CONFIG",
@@ -109,95 +165,219 @@ const char* egl_error_name(EGLint code) {
   if (index >= 0 && index < static_cast<EGLint>(std::size(kNames))) {
     return kNames[index];
   }
-  static char unknown[32];
+  char unknown[32];
   std::snprintf(unknown, sizeof unknown, "EGL error 0x%04X",
                 static_cast<unsigned>(code));
   return unknown;
 }
 
-// One line on standard error: the step that failed, where, and EGL's error.
-int fail(const char* step, const Display& display) {
-  const EGLint code = eglGetError();
-  std::fflush(stdout);
-  std::fprintf(stderr, "quarn-egl: cannot %s on %s: %s\n", step,
-               display.name.c_str(), egl_error_name(code));
-  return 1;
+// A step that failed, and why: EGL's error, or a reason of quarn-egl's
+// where EGL gives none. An empty step means success.
+struct Failure {
+  const char* step = nullptr;
+  std::string why;
+  explicit operator bool() const { return step != nullptr; }
+};
+
+Failure failed(const char* step) { return {step, egl_error_name(eglGetError())}; }
+
+// What a render node that failed says of itself: the reason this user
+// cannot open it, with the group to join where that is the reason. Empty
+// where it opens, and the cause lies elsewhere.
+std::string render_node_cause(const char* node) {
+  const int fd = open(node, O_RDWR | O_CLOEXEC);
+  if (fd != -1) {
+    close(fd);
+    return "";
+  }
+  const int reason = errno;
+  std::string cause =
+      std::string("cannot open ") + node + ": " + std::strerror(reason);
+  struct stat info {};
+  if (reason == EACCES && stat(node, &info) == 0) {
+    const group* owner = getgrgid(info.st_gid);
+    cause += "; add this user to group " +
+             (owner != nullptr ? std::string(owner->gr_name)
+                               : std::to_string(info.st_gid));
+  }
+  return cause;
 }
 
-// Makes a desktop OpenGL context current on the display, with no version
-// or profile asked for, and without a surface where the driver allows
-// (EGL_KHR_surfaceless_context), else on a 1x1 pbuffer. Returns 0, or 1
-// after saying which step failed.
-int make_context_current(const Display& display) {
+// One line on standard error: the step that failed, where, EGL's error,
+// and the cause where one can be found.
+void say_failure(const Failure& failure, const Display& display) {
+  std::string line = "quarn-egl: cannot " + std::string(failure.step) +
+                     " on " + display.name + ": " + failure.why;
+  const std::string cause = display.renderNode != nullptr
+                                ? render_node_cause(display.renderNode)
+                                : "";
+  if (!cause.empty()) line += " (" + cause + ")";
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// How to ask for a context of one client API.
+struct Api {
+  EGLenum api;
+  EGLint renderableBit;
+  const EGLint* contextAttributes;
+  const char* bindStep;
+  const char* configStep;
+  const char* contextStep;
+};
+
+// No version or profile asked for: the driver's default desktop context,
+// as quarn's toolkit makes.
+const Api kDesktopGl = {EGL_OPENGL_API,     EGL_OPENGL_BIT,
+                        nullptr,            "bind OpenGL",
+                        "find an OpenGL config", "create an OpenGL context"};
+// EGL's default is ES 1, which many drivers lack; a driver asked for 2
+// answers with its highest compatible version.
+const EGLint kEs2[] = {EGL_CONTEXT_MAJOR_VERSION, 2, EGL_NONE};
+const Api kOpenGlEs = {EGL_OPENGL_ES_API,       EGL_OPENGL_ES2_BIT,
+                       kEs2,                    "bind OpenGL ES",
+                       "find an OpenGL ES config", "create an OpenGL ES context"};
+
+Failure create_context(EGLDisplay egl, bool surfaceless, const Api& api,
+                       EGLConfig& config, EGLContext& context) {
+  if (!eglBindAPI(api.api)) return failed(api.bindStep);
+  const EGLint wanted[] = {EGL_RENDERABLE_TYPE, api.renderableBit,
+                           EGL_SURFACE_TYPE, surfaceless ? 0 : EGL_PBUFFER_BIT,
+                           EGL_NONE};
+  EGLint configs = 0;
+  if (!eglChooseConfig(egl, wanted, &config, 1, &configs)) {
+    return failed(api.configStep);
+  }
+  if (configs < 1) return {api.configStep, "none matches"};
+  context = eglCreateContext(egl, config, EGL_NO_CONTEXT, api.contextAttributes);
+  if (context == EGL_NO_CONTEXT) return failed(api.contextStep);
+  return {};
+}
+
+// Makes a context current on the display: desktop OpenGL, else OpenGL ES
+// on a device that offers that alone. Without a surface where the driver
+// allows (EGL_KHR_surfaceless_context), else on a 1x1 pbuffer. A display
+// that fails is terminated, for the next one to be tried.
+Failure make_context_current(const Display& display) {
   const auto getDisplay =
       egl_function<PFNEGLGETPLATFORMDISPLAYEXTPROC>("eglGetPlatformDisplayEXT");
   const EGLDisplay egl =
       getDisplay != nullptr
           ? getDisplay(display.platform, display.native, nullptr)
           : EGL_NO_DISPLAY;
-  if (egl == EGL_NO_DISPLAY) return fail("get an EGL display", display);
+  if (egl == EGL_NO_DISPLAY) return failed("get an EGL display");
   if (!eglInitialize(egl, nullptr, nullptr)) {
-    return fail("initialize EGL", display);
+    Failure failure = failed("initialize EGL");
+    eglTerminate(egl);
+    return failure;
   }
-  if (!eglBindAPI(EGL_OPENGL_API)) return fail("bind OpenGL", display);
   const bool surfaceless = has_word(eglQueryString(egl, EGL_EXTENSIONS),
                                     "EGL_KHR_surfaceless_context");
-  const EGLint configWanted[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                 EGL_SURFACE_TYPE,
-                                 surfaceless ? 0 : EGL_PBUFFER_BIT, EGL_NONE};
   EGLConfig config = nullptr;
-  EGLint configs = 0;
-  if (!eglChooseConfig(egl, configWanted, &config, 1, &configs) ||
-      configs < 1) {
-    return fail("find an OpenGL config", display);
-  }
-  const EGLContext context =
-      eglCreateContext(egl, config, EGL_NO_CONTEXT, nullptr);
-  if (context == EGL_NO_CONTEXT) {
-    return fail("create an OpenGL context", display);
+  EGLContext context = EGL_NO_CONTEXT;
+  Failure failure = create_context(egl, surfaceless, kDesktopGl, config, context);
+  const Failure desktop = failure;
+  if (desktop && !create_context(egl, surfaceless, kOpenGlEs, config, context)) {
+    failure = {};
   }
   EGLSurface surface = EGL_NO_SURFACE;
-  if (!surfaceless) {
+  if (!failure && !surfaceless) {
     const EGLint size[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
     surface = eglCreatePbufferSurface(egl, config, size);
-    if (surface == EGL_NO_SURFACE) {
-      return fail("create a 1x1 pbuffer", display);
-    }
+    if (surface == EGL_NO_SURFACE) failure = failed("create a 1x1 pbuffer");
   }
-  if (!eglMakeCurrent(egl, surface, surface, context)) {
-    return fail("make the context current", display);
+  if (!failure && !eglMakeCurrent(egl, surface, surface, context)) {
+    failure = failed("make the context current");
   }
-  return 0;
+  if (failure) {
+    eglTerminate(egl);
+  } else if (desktop) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "quarn-egl: %s offers no desktop OpenGL (cannot %s: %s); "
+                 "reporting OpenGL ES\n",
+                 display.name.c_str(), desktop.step, desktop.why.c_str());
+  }
+  return failure;
+}
+
+// Whether NVIDIA's kernel driver is here: its device nodes, or the GPUs it
+// lists under /proc.
+bool nvidia_driver_present() {
+  if (access("/dev/nvidia0", F_OK) == 0) return true;
+  DIR* gpus = opendir("/proc/driver/nvidia/gpus");
+  if (gpus == nullptr) return false;
+  bool any = false;
+  for (const dirent* entry; !any && (entry = readdir(gpus)) != nullptr;) {
+    any = entry->d_name[0] != '.';
+  }
+  closedir(gpus);
+  return any;
+}
+
+// Where the report came from software while an NVIDIA GPU is here, EGL
+// could not see it: says what is missing.
+void say_if_an_nvidia_gpu_went_unseen(const Display& served,
+                                      const std::vector<Display>& all) {
+  if (served.kind == Kind::Gpu) return;
+  for (const Display& display : all) {
+    if (display.nvidia) return;
+  }
+  if (!nvidia_driver_present()) return;
+  std::fprintf(stderr,
+               "quarn-egl: an NVIDIA GPU is here, but no EGL device is "
+               "NVIDIA's: missing are NVIDIA's EGL library "
+               "(libEGL_nvidia.so.0) or its glvnd vendor file "
+               "(10_nvidia.json), or, in a container, the graphics driver "
+               "capability (NVIDIA_DRIVER_CAPABILITIES)\n");
 }
 
 int list_devices() {
   for (const Display& display : displays()) {
-    std::printf("%s\n", display.name.c_str());
+    std::printf("%s\t%s\n", display.name.c_str(), display.description.c_str());
   }
   return quarn_program::finish_standard_output("quarn-egl");
 }
 
-int report(const std::string& deviceName) {
-  std::printf("%s\n", quarn_program::kVersionBanner);
+struct Options {
+  std::string device;  // only this one, if given
+  bool sayDevice = false;
+  bool banner = true;
+};
+
+int report(const Options& options) {
+  if (options.banner) std::printf("%s\n", quarn_program::kVersionBanner);
   const std::vector<Display> all = displays();
-  const Display* chosen = &all.front();
-  if (!deviceName.empty()) {
-    chosen = nullptr;
-    for (const Display& display : all) {
-      if (display.name == deviceName) chosen = &display;
-    }
-    if (chosen == nullptr) {
-      std::fflush(stdout);
-      std::fprintf(stderr,
-                   "quarn-egl: no device %s (quarn-egl --list-devices "
-                   "names them)\n",
-                   deviceName.c_str());
-      return 1;
-    }
+  std::vector<const Display*> tried;
+  for (const Display& display : all) {
+    if (!options.device.empty() && display.name != options.device) continue;
+    tried.push_back(&display);
+    if (!options.device.empty()) break;
   }
-  if (make_context_current(*chosen) != 0) return 1;
-  display_gl_env();
-  return quarn_program::finish_standard_output("quarn-egl");
+  if (tried.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "quarn-egl: no device %s (quarn-egl --list-devices "
+                 "names them)\n",
+                 options.device.c_str());
+    return 1;
+  }
+  for (const Display* display : tried) {
+    const Failure failure = make_context_current(*display);
+    if (failure) {
+      say_failure(failure, *display);
+      continue;
+    }
+    display_gl_env();
+    const int status = quarn_program::finish_standard_output("quarn-egl");
+    if (options.sayDevice) {
+      std::fprintf(stderr, "quarn-egl: served by %s (%s)\n",
+                   display->name.c_str(), display->description.c_str());
+    }
+    say_if_an_nvidia_gpu_went_unseen(*display, all);
+    return status;
+  }
+  return 1;
 }
 
 int usage_error(const char* argument) {
@@ -210,23 +390,29 @@ int usage_error(const char* argument) {
 
 int main(int argc, char** argv) {
   if (!quarn_program::keep_standard_descriptors_taken("quarn-egl")) return 1;
-  std::string deviceName;
+  Options options;
   bool listing = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help") {
-      std::fputs(kUsage, stdout);
+    if (argument == "--help" || argument == "--version") {
+      std::fputs(argument == "--help" ? kUsage : quarn_program::kVersionBanner,
+                 stdout);
+      if (argument == "--version") std::fputc('\n', stdout);
       return quarn_program::finish_standard_output("quarn-egl");
     }
     if (argument == "--list-devices") {
       listing = true;
+    } else if (argument == "--say-device") {
+      options.sayDevice = true;
+    } else if (argument == "--no-banner") {
+      options.banner = false;
     } else if (argument.starts_with("--device=") && argument.size() > 9) {
-      deviceName = argument.substr(9);
+      options.device = argument.substr(9);
     } else if (argument == "--device" && i + 1 < argc) {
-      deviceName = argv[++i];
+      options.device = argv[++i];
     } else {
       return usage_error(argv[i]);
     }
   }
-  return listing ? list_devices() : report(deviceName);
+  return listing ? list_devices() : report(options);
 }

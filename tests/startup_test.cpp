@@ -3,6 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -116,20 +127,67 @@ struct EglRun {
   std::string err;
 };
 
-EglRun run_egl(std::vector<std::string> words) {
+int call_egl_main(std::vector<std::string> words) {
   words.insert(words.begin(), "quarn-egl");
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  return quarn_egl_main(static_cast<int>(words.size()), argv.data());
+}
+
+EglRun run_egl(std::vector<std::string> words) {
   CapturedStdout out;
   CapturedStderr err;
-  const int status =
-      quarn_egl_main(static_cast<int>(words.size()), argv.data());
+  const int status = call_egl_main(std::move(words));
   return {status, out.text(), err.text()};
 }
 
+// Runs quarn-egl in a child process that `prepare` sets up first, as
+// another user or in a mount namespace of its own, leaving the test's
+// process as it was.
+EglRun run_egl_in_child(std::vector<std::string> words, void (*prepare)()) {
+  CapturedStdout out;
+  CapturedStderr err;
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    prepare();
+    const int status = call_egl_main(std::move(words));
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.text(), err.text()};
+}
+
+void become_nobody() {
+  if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                        setuid(65534) != 0)) {
+    std::perror("cannot become nobody");
+    _exit(99);
+  }
+}
+
+// /dev as NVIDIA's kernel driver leaves it, in a mount namespace of the
+// child's own: /dev/nvidia0 and nothing else.
+void give_an_nvidia_driver() {
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("none", "/dev", "tmpfs", 0, nullptr) != 0 ||
+      close(open("/dev/nvidia0", O_CREAT | O_WRONLY, 0666)) != 0) {
+    std::perror("cannot make /dev/nvidia0");
+    _exit(99);
+  }
+}
+
 const char* const kGpu = "EGL_EXT_device_drm_render_node";
+// What the scripted GL strings make of the report.
+const std::string kReportLines =
+    "OpenGL Vendor: V\nOpenGL Renderer: R\n"
+    "OpenGL Version: 1.0\nOpenGL Extensions: GL_A GL_B \n";
+const char* const kNvidia = "EGL_NV_device_cuda EGL_EXT_device_query_name";
 const char* const kSoftware =
     "EGL_MESA_device_software EGL_EXT_device_drm_render_node";
 
@@ -141,14 +199,12 @@ TEST_F(EglStartupTest, PrefersAGpuToSoftwareThenSurfaceless) {
   scripted::script().egl.devices = {{kSoftware, nullptr},
                                     {kGpu, "/dev/dri/renderD128"}};
   EXPECT_EQ(run_egl({"--list-devices"}).out,
-            "/dev/dri/renderD128\nsoftware\nsurfaceless\n");
+            "/dev/dri/renderD128\tGPU\nsoftware\tMesa's software renderer\n"
+            "surfaceless\tMesa's surfaceless platform\n");
   const EglRun run = run_egl({});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out,
-            kBannerLine +
-                "OpenGL Vendor: V\nOpenGL Renderer: R\n"
-                "OpenGL Version: 1.0\nOpenGL Extensions: GL_A GL_B \n");
+  EXPECT_EQ(run.out, kBannerLine + kReportLines);
   EXPECT_THAT(scripted::calls(),
               ::testing::IsSupersetOf(
                   {"eglGetPlatformDisplayEXT(device 2)", "eglBindAPI(0x30A2)",
@@ -163,7 +219,8 @@ TEST_F(EglStartupTest, PrefersAGpuToSoftwareThenSurfaceless) {
 TEST_F(EglStartupTest, UsesSurfacelessWithoutDevicesAndAPbufferWhereNeeded) {
   scripted::script().egl.clientExtensions = "EGL_MESA_platform_surfaceless";
   scripted::script().egl.displayExtensions = "";
-  EXPECT_EQ(run_egl({"--list-devices"}).out, "surfaceless\n");
+  EXPECT_EQ(run_egl({"--list-devices"}).out,
+            "surfaceless\tMesa's surfaceless platform\n");
   EXPECT_EQ(run_egl({}).status, 0);
   EXPECT_THAT(scripted::calls(),
               ElementsAre("eglGetPlatformDisplayEXT(0x31DD)", "eglInitialize()",
@@ -200,7 +257,7 @@ TEST_F(EglStartupTest, NamesTheStepThatFailedAndEglsError) {
     scripted::reset();
     scripted::script().egl.failing = step.call;
     scripted::script().egl.error = step.error;
-    const EglRun run = run_egl({});
+    const EglRun run = run_egl({"--device=software"});
     EXPECT_EQ(run.status, 1) << step.call;
     EXPECT_EQ(run.out, kBannerLine);
     EXPECT_EQ(run.err, std::string("quarn-egl: ") + step.line + "\n");
@@ -222,6 +279,142 @@ TEST_F(EglStartupTest, RefusesArgumentsItDoesNotKnow) {
   }
   EXPECT_THAT(scripted::calls(), ::testing::IsEmpty());
   EXPECT_EQ(run_egl({"--help"}).out.rfind("usage: quarn-egl", 0), 0u);
+}
+
+// Catches a device named otherwise than by its render node, CUDA index,
+// software or place; a name two devices share, which --device cannot tell
+// apart; or a GPU without a render node ranked below software.
+TEST_F(EglStartupTest, NamesEachDeviceOnceAndRanksEveryGpuFirst) {
+  scripted::script().egl.devices = {
+      {kSoftware, nullptr},
+      {kGpu, "/dev/dri/renderD128"},
+      {kNvidia, nullptr, 1, "", 0, false, "NVIDIA Corporation", "NVIDIA H200"},
+      {kGpu, "/dev/dri/renderD128"},
+      {"", nullptr}};
+  EXPECT_EQ(run_egl({"--list-devices"}).out,
+            "/dev/dri/renderD128\tGPU\n"
+            "cuda:1\tGPU: NVIDIA Corporation, NVIDIA H200\n"
+            "/dev/dri/renderD128#2\tGPU\n"
+            "device 4\tGPU\n"
+            "software\tMesa's software renderer\n"
+            "surfaceless\tMesa's surfaceless platform\n");
+  for (const auto& [name, device] :
+       {std::pair{"/dev/dri/renderD128", 2}, {"/dev/dri/renderD128#2", 4},
+        {"cuda:1", 3}, {"device 4", 5}}) {
+    scripted::calls().clear();
+    EXPECT_EQ(run_egl({"--device", name}).status, 0) << name;
+    EXPECT_EQ(scripted::calls().at(0),
+              "eglGetPlatformDisplayEXT(device " + std::to_string(device) + ")");
+  }
+}
+
+// Catches a run that stops at the first failing device though a later one
+// serves, a failure without its cause, a device left initialized, a
+// --device that falls back, or a served line where none was asked for.
+TEST_F(EglStartupTest, TriesEachDeviceInTurnAndNamesEachFailure) {
+  scripted::script().egl.devices = {
+      {kSoftware, nullptr},
+      {kGpu, "/nonexistent/renderD128", 0, "eglInitialize",
+       EGL_NOT_INITIALIZED},
+      {kNvidia, nullptr, 0, "eglCreateContext", EGL_BAD_MATCH}};
+  const std::string failures =
+      "quarn-egl: cannot initialize EGL on /nonexistent/renderD128: "
+      "EGL_NOT_INITIALIZED (cannot open /nonexistent/renderD128: No such "
+      "file or directory)\n"
+      "quarn-egl: cannot create an OpenGL context on cuda:0: EGL_BAD_MATCH\n";
+  EglRun run = run_egl({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBannerLine + kReportLines);
+  EXPECT_EQ(run.err, failures);
+  EXPECT_EQ(std::count(scripted::calls().begin(), scripted::calls().end(),
+                       "eglTerminate()"),
+            2);
+  run = run_egl({"--say-device"});
+  EXPECT_EQ(run.err,
+            failures + "quarn-egl: served by software (Mesa's software "
+                       "renderer)\n");
+  run = run_egl({"--device=cuda:0", "--no-banner"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "quarn-egl: cannot create an OpenGL context on cuda:0: "
+            "EGL_BAD_MATCH\n");
+  scripted::script().egl.clientExtensions = "EGL_EXT_platform_device";
+  scripted::script().egl.devices[0].failing = "eglMakeCurrent";
+  scripted::script().egl.devices[0].error = EGL_BAD_ACCESS;
+  run = run_egl({});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kBannerLine);
+  EXPECT_EQ(run.err, failures +
+                         "quarn-egl: cannot make the context current on "
+                         "software: EGL_BAD_ACCESS\n");
+}
+
+// Catches a render node this user may not open reported without the
+// reason, or without the group that would let them in.
+TEST_F(EglStartupTest, SaysWhyARenderNodeCannotBeOpened) {
+  char folder[] = "/tmp/quarn-node-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  chmod(folder, 0755);
+  const std::string node = std::string(folder) + "/renderD128";
+  close(open(node.c_str(), O_CREAT | O_WRONLY, 0));
+  struct stat info {};
+  stat(node.c_str(), &info);
+  const group* owner = getgrgid(info.st_gid);
+  scripted::script().egl.devices = {
+      {kGpu, node.c_str(), 0, "eglInitialize", EGL_NOT_INITIALIZED}};
+  const EglRun run = run_egl_in_child({"--device", node}, become_nobody);
+  unlink(node.c_str());
+  rmdir(folder);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_EQ(run.err, "quarn-egl: cannot initialize EGL on " + node +
+                         ": EGL_NOT_INITIALIZED (cannot open " + node +
+                         ": Permission denied; add this user to group " +
+                         owner->gr_name + ")\n");
+}
+
+// Catches a device with OpenGL ES alone given up, asked for ES 1, or used
+// without a word that the report is OpenGL ES's.
+TEST_F(EglStartupTest, ReportsOpenGlEsWhereTheDeviceHasNoDesktopGl) {
+  scripted::script().egl.devices = {
+      {kGpu, "/dev/dri/renderD128", 0, "", 0, true}};
+  const EglRun run = run_egl({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "quarn-egl: /dev/dri/renderD128 offers no desktop OpenGL (cannot "
+            "find an OpenGL config: none matches); reporting OpenGL ES\n");
+  EXPECT_THAT(scripted::calls(),
+              ::testing::IsSupersetOf({"eglBindAPI(0x30A0)",
+                                       "eglChooseConfig(0x3040=0x4, 0x3033=0x0)",
+                                       "eglCreateContext(0x3098=2)"}));
+}
+
+// Catches an NVIDIA GPU that EGL cannot see passed over in silence, or
+// named where NVIDIA's EGL device is there and only failed.
+TEST_F(EglStartupTest, SaysWhenAnNvidiaGpuIsHereButNotInEgl) {
+  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  EglRun run = run_egl_in_child({}, give_an_nvidia_driver);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.rfind("quarn-egl: an NVIDIA GPU is here, but no EGL "
+                          "device is NVIDIA's: missing are NVIDIA's EGL "
+                          "library (libEGL_nvidia.so.0)",
+                          0),
+            0u)
+      << run.err;
+  scripted::script().egl.devices.insert(
+      scripted::script().egl.devices.begin(),
+      {kNvidia, nullptr, 0, "eglInitialize", EGL_NOT_INITIALIZED});
+  run = run_egl_in_child({}, give_an_nvidia_driver);
+  EXPECT_EQ(run.err, "quarn-egl: cannot initialize EGL on cuda:0: "
+                     "EGL_NOT_INITIALIZED\n");
+}
+
+// Catches a --version that runs a report or is refused.
+TEST_F(EglStartupTest, PrintsTheBannerForVersion) {
+  const EglRun run = run_egl({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBannerLine);
+  EXPECT_THAT(scripted::calls(), ::testing::IsEmpty());
 }
 
 }  // namespace

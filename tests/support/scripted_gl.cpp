@@ -172,18 +172,38 @@ int glutCreateWindow(const char* title) {
 
 }  // extern "C"
 
-// EGL, as quarn-egl meets it. A device is its entry in the script; every
-// other handle is the same token. The call named as failing gives EGL's
-// value for a failure and records its error.
+// EGL, as quarn-egl meets it. A device's display is its entry in the
+// script, the surfaceless platform's a token of its own, and every other
+// handle the same token. The call named as failing, for every display or
+// for one device's, gives EGL's value for a failure and records its error.
 namespace {
 
 EGLint pending_egl_error = EGL_SUCCESS;
+EGLenum bound_api = EGL_OPENGL_ES_API;
 
-bool egl_call(const std::string& name, const std::string& arguments = "") {
+using Device = scripted::EglScript::Device;
+
+bool is_device(const void* handle) {
+  const std::vector<Device>& all = script().egl.devices;
+  return !all.empty() && handle >= all.data() && handle < all.data() + all.size();
+}
+
+const Device& device_of(const void* device) {
+  return *static_cast<const Device*>(device);
+}
+
+bool egl_call(const std::string& name, const std::string& arguments = "",
+              const void* display = nullptr) {
   calls().push_back(name + "(" + arguments + ")");
-  if (script().egl.failing != name) return true;
-  pending_egl_error = script().egl.error;
-  return false;
+  if (script().egl.failing == name) {
+    pending_egl_error = script().egl.error;
+    return false;
+  }
+  if (is_device(display) && device_of(display).failing == name) {
+    pending_egl_error = device_of(display).error;
+    return false;
+  }
+  return true;
 }
 
 void* egl_handle() {
@@ -191,10 +211,9 @@ void* egl_handle() {
   return &token;
 }
 
-using Device = scripted::EglScript::Device;
-
-const Device& device_of(EGLDeviceEXT device) {
-  return *static_cast<const Device*>(device);
+void* surfaceless_display() {
+  static int token;
+  return &token;
 }
 
 EGLBoolean query_devices(EGLint max, EGLDeviceEXT* devices, EGLint* count) {
@@ -207,20 +226,31 @@ EGLBoolean query_devices(EGLint max, EGLDeviceEXT* devices, EGLint* count) {
 }
 
 const char* query_device_string(EGLDeviceEXT device, EGLint name) {
-  if (name == EGL_EXTENSIONS) return device_of(device).extensions;
-  return name == EGL_DRM_RENDER_NODE_FILE_EXT ? device_of(device).renderNode
-                                              : nullptr;
+  switch (name) {
+    case EGL_EXTENSIONS: return device_of(device).extensions;
+    case EGL_DRM_RENDER_NODE_FILE_EXT: return device_of(device).renderNode;
+    case EGL_VENDOR: return device_of(device).vendor;
+    case EGL_RENDERER_EXT: return device_of(device).renderer;
+    default: return nullptr;
+  }
+}
+
+EGLBoolean query_device_attrib(EGLDeviceEXT device, EGLint name,
+                               EGLAttrib* value) {
+  if (name != EGL_CUDA_DEVICE_NV) return EGL_FALSE;
+  *value = device_of(device).cudaIndex;
+  return EGL_TRUE;
 }
 
 EGLDisplay get_platform_display(EGLenum platform, void* native,
                                 const EGLint* /*attributes*/) {
+  const bool device = platform == EGL_PLATFORM_DEVICE_EXT;
   const std::string on =
-      platform == EGL_PLATFORM_DEVICE_EXT
-          ? "device " + std::to_string(static_cast<const Device*>(native) -
-                                       script().egl.devices.data() + 1)
-          : scripted::hex(platform);
-  return egl_call("eglGetPlatformDisplayEXT", on) ? egl_handle()
-                                                  : EGL_NO_DISPLAY;
+      device ? "device " + std::to_string(static_cast<const Device*>(native) -
+                                          script().egl.devices.data() + 1)
+             : scripted::hex(platform);
+  if (!egl_call("eglGetPlatformDisplayEXT", on, native)) return EGL_NO_DISPLAY;
+  return device ? native : surfaceless_display();
 }
 
 }  // namespace
@@ -234,6 +264,9 @@ __eglMustCastToProperFunctionPointerType eglGetProcAddress(const char* name) {
   }
   if (std::strcmp(name, "eglQueryDeviceStringEXT") == 0) {
     return reinterpret_cast<Any>(&query_device_string);
+  }
+  if (std::strcmp(name, "eglQueryDeviceAttribEXT") == 0) {
+    return reinterpret_cast<Any>(&query_device_attrib);
   }
   if (std::strcmp(name, "eglGetPlatformDisplayEXT") == 0) {
     return reinterpret_cast<Any>(&get_platform_display);
@@ -252,44 +285,60 @@ EGLint eglGetError() {
   return error;
 }
 
-EGLBoolean eglInitialize(EGLDisplay, EGLint*, EGLint*) {
-  return egl_call("eglInitialize") ? EGL_TRUE : EGL_FALSE;
+EGLBoolean eglInitialize(EGLDisplay display, EGLint*, EGLint*) {
+  return egl_call("eglInitialize", "", display) ? EGL_TRUE : EGL_FALSE;
+}
+
+EGLBoolean eglTerminate(EGLDisplay display) {
+  return egl_call("eglTerminate", "", display) ? EGL_TRUE : EGL_FALSE;
 }
 
 EGLBoolean eglBindAPI(EGLenum api) {
-  return egl_call("eglBindAPI", scripted::hex(api)) ? EGL_TRUE : EGL_FALSE;
+  if (!egl_call("eglBindAPI", scripted::hex(api))) return EGL_FALSE;
+  bound_api = api;
+  return EGL_TRUE;
 }
 
-EGLBoolean eglChooseConfig(EGLDisplay, const EGLint* wanted, EGLConfig* configs,
-                           EGLint size, EGLint* count) {
+EGLBoolean eglChooseConfig(EGLDisplay display, const EGLint* wanted,
+                           EGLConfig* configs, EGLint size, EGLint* count) {
   std::string listed;
   for (const EGLint* each = wanted; *each != EGL_NONE; each += 2) {
     listed += (listed.empty() ? "" : ", ") + scripted::hex(each[0]) + "=" +
               scripted::hex(each[1]);
   }
-  const bool chosen = egl_call("eglChooseConfig", listed);
-  *count = chosen && size > 0 ? 1 : 0;
+  const bool chosen = egl_call("eglChooseConfig", listed, display);
+  const bool none = is_device(display) && device_of(display).esOnly &&
+                    bound_api == EGL_OPENGL_API;
+  *count = chosen && !none && size > 0 ? 1 : 0;
   if (*count > 0) configs[0] = egl_handle();
   return chosen ? EGL_TRUE : EGL_FALSE;
 }
 
-EGLContext eglCreateContext(EGLDisplay, EGLConfig, EGLContext,
+EGLContext eglCreateContext(EGLDisplay display, EGLConfig, EGLContext,
                             const EGLint* attributes) {
-  return egl_call("eglCreateContext", attributes == nullptr ? "" : "attributes")
-             ? egl_handle()
-             : EGL_NO_CONTEXT;
+  std::string listed;
+  for (const EGLint* each = attributes; each != nullptr && *each != EGL_NONE;
+       each += 2) {
+    listed += (listed.empty() ? "" : ", ") + scripted::hex(each[0]) + "=" +
+              std::to_string(each[1]);
+  }
+  return egl_call("eglCreateContext", listed, display) ? egl_handle()
+                                                       : EGL_NO_CONTEXT;
 }
 
-EGLSurface eglCreatePbufferSurface(EGLDisplay, EGLConfig, const EGLint* size) {
+EGLSurface eglCreatePbufferSurface(EGLDisplay display, EGLConfig,
+                                   const EGLint* size) {
   return egl_call("eglCreatePbufferSurface",
-                  std::to_string(size[1]) + "x" + std::to_string(size[3]))
+                  std::to_string(size[1]) + "x" + std::to_string(size[3]),
+                  display)
              ? egl_handle()
              : EGL_NO_SURFACE;
 }
 
-EGLBoolean eglMakeCurrent(EGLDisplay, EGLSurface draw, EGLSurface, EGLContext) {
+EGLBoolean eglMakeCurrent(EGLDisplay display, EGLSurface draw, EGLSurface,
+                          EGLContext) {
   return egl_call("eglMakeCurrent",
-                  draw == EGL_NO_SURFACE ? "no surface" : "pbuffer")
+                  draw == EGL_NO_SURFACE ? "no surface" : "pbuffer", display)
              ? EGL_TRUE
              : EGL_FALSE;
 }

@@ -24,6 +24,13 @@ struct EglScript {
   struct Device {
     const char* extensions;
     const char* renderNode;  // null: the device has none
+    EGLint cudaIndex = 0;    // EGL_CUDA_DEVICE_NV, with EGL_NV_device_cuda
+    // The call, by name, that fails on this device alone, with `error`.
+    const char* failing = "";
+    EGLint error = EGL_SUCCESS;
+    bool esOnly = false;  // OpenGL ES, and no config for desktop OpenGL
+    const char* vendor = nullptr;  // with EGL_EXT_device_query_name
+    const char* renderer = nullptr;
   };
   std::vector<Device> devices = {
       {"EGL_MESA_device_software EGL_EXT_device_drm_render_node", nullptr}};
