@@ -156,6 +156,86 @@ TEST(QuarnEglFailures, SaysWhyWithStatusOne) {
   EXPECT_EQ(full.err, "quarn-egl: write error: No space left on device\n");
 }
 
+// quarn-egl on devices that fail as real drivers' do: a test EGL vendor,
+// loaded by glvnd ahead of Mesa's, lists them before Mesa's software device.
+struct FailingDevices {
+  const char* devices;  // as the test vendor reads them
+  std::vector<std::string> arguments;
+  int status;
+  std::string out;  // "report": the banner and four lines
+  std::string err;
+};
+
+Finished run_on_failing_devices(const FailingDevices& row) {
+  const std::string vendors = std::string(QUARN_TEST_EGL_VENDOR) +
+                              ":/usr/share/glvnd/egl_vendor.d/50_mesa.json";
+  setenv("__EGL_VENDOR_LIBRARY_FILENAMES", vendors.c_str(), 1);
+  setenv("QUARN_TEST_EGL_DEVICES", row.devices, 1);
+  std::vector<std::string> argv{"quarn-egl"};
+  argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+  const Finished run = run_program(QUARN_EGL_BINARY, argv, "", StdoutTo::File);
+  unsetenv("QUARN_TEST_EGL_DEVICES");
+  unsetenv("__EGL_VENDOR_LIBRARY_FILENAMES");
+  return run;
+}
+
+// Catches a run that stops at a failing GPU though software would serve,
+// a failure left unnamed or named wrongly, NVIDIA's device ranked below
+// software, two devices under one name, or a --device that falls back.
+TEST(QuarnEglDevices, SkipsEachFailingDeviceAndNamesIt) {
+  const std::string absent =
+      "cannot open /nonexistent/renderD128: No such file or directory";
+  const std::string software =
+      "quarn-egl: served by software (Mesa's software renderer)\n";
+  const FailingDevices rows[] = {
+      {"node=/nonexistent/renderD128,fail=initialize",
+       {"--say-device"},
+       0,
+       "report",
+       "quarn-egl: cannot initialize EGL on /nonexistent/renderD128: "
+       "EGL_NOT_INITIALIZED (" + absent + ")\n" + software},
+      {"node=/nonexistent/renderD128,fail=context;"
+       "node=/nonexistent/renderD129,fail=current",
+       {"--say-device"},
+       0,
+       "report",
+       "quarn-egl: cannot create an OpenGL context on /nonexistent/renderD128: "
+       "EGL_BAD_MATCH (" + absent + ")\n"
+       "quarn-egl: cannot make the context current on /nonexistent/renderD129: "
+       "EGL_BAD_ACCESS (cannot open /nonexistent/renderD129: No such file or "
+       "directory)\n" + software},
+      {"cuda=0,fail=config", {"--list-devices"}, 0,
+       "cuda:0\tGPU: quarn test vendor, test GPU\n"
+       "software\tMesa's software renderer\n",
+       ""},
+      {"cuda=0,fail=config", {}, 0, "report",
+       "quarn-egl: cannot find an OpenGL config on cuda:0: none matches\n"},
+      {"node=/nonexistent/renderD128,fail=display;"
+       "node=/nonexistent/renderD128,fail=initialize",
+       {"--list-devices"}, 0,
+       "/nonexistent/renderD128\tGPU\n/nonexistent/renderD128#2\tGPU\n"
+       "software\tMesa's software renderer\n",
+       ""},
+      {"node=/nonexistent/renderD128,fail=display;"
+       "node=/nonexistent/renderD128,fail=initialize",
+       {"--device=/nonexistent/renderD128#2"}, 1, kBannerLine,
+       "quarn-egl: cannot initialize EGL on /nonexistent/renderD128#2: "
+       "EGL_NOT_INITIALIZED (" + absent + ")\n"},
+  };
+  for (const FailingDevices& row : rows) {
+    SCOPED_TRACE(row.devices);
+    const Finished run = run_on_failing_devices(row);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.err, row.err);
+    if (row.out == "report") {
+      EXPECT_EQ(lines_of(run.out).size(), 5u) << run.out;
+      EXPECT_NE(run.out.find("llvmpipe"), std::string::npos) << run.out;
+    } else {
+      EXPECT_EQ(run.out.substr(0, row.out.size()), row.out);
+    }
+  }
+}
+
 // Catches a private server that any local user may connect to: a client
 // without its cookie is turned away.
 TEST_F(QuarnBinary, PrivateServerTurnsAwayClientsWithoutItsCookie) {
