@@ -12,6 +12,7 @@ function(freeglut_run step)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "freeglut: ${step} failed:\n${out}")
   endif()
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
 
 # The machine's sources, each made a deb-src entry, in a configuration of
@@ -37,6 +38,12 @@ function(freeglut_fetch_source)
   set(options -q -o Dir::Etc::SourceList=${apt}/sources.list -o Dir::Etc::SourceParts=${apt}/sources
     -o Dir::State::Lists=${apt}/lists -o Dir::Cache=${apt}/cache)
   freeglut_run("apt-get update" apt-get ${options} update)
+  # apt-get update ends with status 0 where it fetched nothing (offline):
+  # its own lines say so, before apt-get source blames the sources list.
+  if(out MATCHES "(^|\n)(Err:|W: Failed to fetch|E: )")
+    message(FATAL_ERROR "freeglut: apt-get update could not fetch the sources that "
+      "${apt}/sources.list and ${apt}/sources name (is the network there?):\n${out}")
+  endif()
   freeglut_run("apt-get source freeglut" apt-get ${options} source freeglut)
 endfunction()
 

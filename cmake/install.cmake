@@ -27,8 +27,20 @@ install(FILES cmake/quarnConfig.cmake cmake/glu.cmake ${PROJECT_BINARY_DIR}/quar
 # install prefix and the Debian package. A static libquarn needs GL and GLU
 # on every link line; a shared one brings them itself. It needs nothing of
 # the C++ runtime, so C programs link it as they are.
+# GNUInstallDirs takes absolute folders too: those are written as they are.
 set(QUARN_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-file(RELATIVE_PATH QUARN_PC_TO_PREFIX /${QUARN_PC_DIR} /)
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(QUARN_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
+else()
+  file(RELATIVE_PATH QUARN_PC_PREFIX /${QUARN_PC_DIR} /)
+  set(QUARN_PC_PREFIX "\${pcfiledir}/${QUARN_PC_PREFIX}")
+endif()
+foreach(dir IN ITEMS INCLUDEDIR LIBDIR)
+  set(QUARN_PC_${dir} ${CMAKE_INSTALL_${dir}})
+  if(NOT IS_ABSOLUTE "${QUARN_PC_${dir}}")
+    set(QUARN_PC_${dir} "\${prefix}/${QUARN_PC_${dir}}")
+  endif()
+endforeach()
 if(BUILD_SHARED_LIBS)
   set(QUARN_PC_REQUIRES Requires.private)
 else()

@@ -3,7 +3,8 @@
 # $repo, the repository's root.
 repo=${repo:?the repository root, set by the script that sources this}
 
-say() { printf 'quarn: %s\n' "$*" >&2; }
+# A note that cannot be written (standard error on a full disk) costs nothing.
+say() { printf 'quarn: %s\n' "$*" >&2 || true; }
 
 # Installs whichever of the named Debian packages are missing, as root;
 # otherwise names the command that does. Without dpkg, it trusts the system.
@@ -51,6 +52,9 @@ build_preset() {
 "*) say "CMake cannot build in a folder whose path holds \", \\, ; or a line break: $repo" && exit 1 ;; esac
   if ! is_configured "$preset"; then
     say "configuring build/$preset, then building it (the first time takes a minute)"
+    # The record goes first and comes back only after a configure that ended
+    # well: one cut short, which may have removed CMakeFiles/, is redone.
+    rm -f "$repo/build/$preset/quarn-configured"
     # shellcheck disable=SC2086 # the handed options are words
     log=$(cd "$repo" && cmake --fresh --preset "$preset" ${QUARN_CMAKE_ARGS:-} 2>&1) ||
       build_failed configuring "$preset"

@@ -4,8 +4,9 @@
 # concurrent use. Every process and file a case makes is its own, in WORKDIR
 # or in a mount and network namespace of its own: no case touches the
 # machine's displays.
-#   scripts_test.sh CASE WORKDIR XVFB_DIR [QUARN_BINARY]
+#   scripts_test.sh CASE WORKDIR XVFB_DIR [QUARN_BINARY [TEST_EGL_VENDOR]]
 # WORKDIR/tree is the copy that the cases share; the first case makes it.
+# TEST_EGL_VENDOR is the file of an EGL vendor whose devices fail.
 set -eu
 case_name=$1
 work=$2
@@ -14,6 +15,9 @@ here=$(readlink -f "$0")
 source_repo=${here%/tests/*}
 tree=$work/tree
 scratch=$work/$case_name
+# A run of this case killed outright may have left a private server of the
+# fixture's here for a moment: it holds the folder's lock until it has gone.
+[ ! -d "$scratch" ] || flock -w 10 "$scratch" true || true
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
@@ -36,9 +40,11 @@ expect_report() {
   [ "$(wc -l <"$2")" -eq 5 ] || fail "not five lines: $(cat "$2")"
 }
 
-# The run says why it reports through EGL.
+# The run says why it reports through EGL, and which device served once it
+# has served.
 expect_egl_note() {
-  grep -q "^quarn: $1; no GPU: reporting Mesa's software renderer through EGL" "$scratch/err" ||
+  { grep -q "^quarn: $1; reporting through EGL, without a window" "$scratch/err" &&
+    [ "$(tail -n 1 "$scratch/err")" = "quarn-egl: served by software (Mesa's software renderer)" ]; } ||
     fail "no note: $(cat "$scratch/err")"
 }
 
@@ -57,13 +63,15 @@ in_private_x_namespaces() {
     sh -c 'mount -t tmpfs none /tmp/.X11-unix && exec sh "$@"' sh "$0" "$@"
 }
 
-# Starts Xvfb :NUMBER (in private namespaces) with the cookie in AUTH, and
-# waits until it accepts clients; $server is its pid.
+# Starts Xvfb :NUMBER (in private namespaces) with the cookie in AUTH and
+# the options that follow, and waits until it accepts clients; $server is
+# its pid.
 start_server_at() {
-  xauth -q -f "$2" add ":$1" . "$(mcookie)" 2>/dev/null
-  Xvfb ":$1" -nolock -nolisten tcp -auth "$2" >/dev/null 2>&1 &
+  number=$1 auth=$2 && shift 2
+  xauth -q -f "$auth" add ":$number" . "$(mcookie)" 2>/dev/null
+  Xvfb ":$number" -nolock -nolisten tcp -auth "$auth" "$@" >/dev/null 2>&1 &
   server=$!
-  until [ -S "/tmp/.X11-unix/X$1" ]; do sleep 0.05; done
+  until [ -S "/tmp/.X11-unix/X$number" ]; do sleep 0.05; done
 }
 
 run_quarn() {
@@ -74,6 +82,16 @@ run_quarn() {
 # Whether the fixture's server for DIR is gone, with all that it made.
 fixture_gone() {
   [ ! -e "$1" ] && [ ! -e "/tmp/.X$2-lock" ] && ! pgrep -f "^Xvfb :$2 " >/dev/null
+}
+
+# Waits up to TENTHS tenths of a second for that.
+wait_until_gone() {
+  tries=0
+  until fixture_gone "$1" "$2" || [ $tries -ge "$3" ]; do
+    tries=$((tries + 1))
+    sleep 0.1
+  done
+  fixture_gone "$1" "$2"
 }
 
 case $case_name in
@@ -110,6 +128,15 @@ case $case_name in
     run_quarn env -u DISPLAY PATH="$scratch/bin:$PATH" "$tree/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
     expect_egl_note "DISPLAY is not set"
+    # A GPU that fails is named once it has failed, and never claimed.
+    run_quarn env DISPLAY= QUARN_TEST_EGL_DEVICES=node=/nonexistent/renderD128,fail=initialize \
+      __EGL_VENDOR_LIBRARY_FILENAMES="$5:/usr/share/glvnd/egl_vendor.d/50_mesa.json" \
+      "$tree/scripts/run"
+    expect_report "$status" "$scratch/out" "$scratch/err"
+    expect_egl_note "DISPLAY is empty"
+    { [ "$(wc -l <"$scratch/err")" -eq 3 ] &&
+      grep -q "^quarn-egl: cannot initialize EGL on /nonexistent/renderD128" "$scratch/err"; } ||
+      fail "$(cat "$scratch/err")"
     use_fixture_display
     run_quarn env XAUTHORITY=/dev/null "$tree/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
@@ -128,7 +155,14 @@ case $case_name in
     wait "$server" 2>/dev/null || true
     run_quarn env DISPLAY=:9 "$tree/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
-    expect_egl_note "no X server answers at DISPLAY=:9 (or it has no such screen)" ;;
+    expect_egl_note "no X server answers at DISPLAY=:9 (or it has no such screen)"
+    # A server that answers but has no GLX gets one report, with one banner.
+    start_server_at 10 "$scratch/auth" -extension GLX
+    run_quarn env DISPLAY=:10 XAUTHORITY="$scratch/auth" "$tree/scripts/run"
+    kill "$server"
+    expect_report "$status" "$scratch/out" "$scratch/err"
+    [ "$(grep -c RCSfile "$scratch/out")" -eq 1 ] || fail "two banners: $(cat "$scratch/out")"
+    expect_egl_note "the display gives no OpenGL context (freeglut (.*): OpenGL GLX extension not supported by display ':10')" ;;
 
   # Catches a live display reported as absent: one reachable only by its
   # abstract socket, named with a leading zero, as Xlib reads it.
@@ -185,9 +219,11 @@ case $case_name in
   # its whole process group.
   fixture_stops_only_its_own_server)
     x="$scratch/x y"
+    # The owner, in a session of its own as CTest's fixture is, lives as
+    # long as this case does.
     # shellcheck disable=SC2016 # expanded by the inner shell
-    owner='"$0" start "$1" && exec sleep 60'
-    setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" &
+    owner='"$0" start "$1" && while kill -0 "$2" 2>/dev/null; do sleep 0.1; done'
+    setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" "$$" &
     first=$!
     until [ -f "$x/display" ]; do sleep 0.05; done
     read -r display <"$x/display"
@@ -201,12 +237,14 @@ case $case_name in
     fi
     grep -q "another test run holds" "$scratch/err" || fail "$(cat "$scratch/err")"
     kill -KILL "-$first"
-    tries=0
-    until fixture_gone "$x" "${display#:}" || [ $tries -ge 40 ]; do
-      tries=$((tries + 1))
-      sleep 0.05
-    done
-    fixture_gone "$x" "${display#:}" || fail "left after SIGKILL: $(ls -A "$x" 2>&1)"
+    wait_until_gone "$x" "${display#:}" 20 || fail "left after SIGKILL: $(ls -A "$x" 2>&1)"
+    # However its folder goes (rm -rf build), the server goes within a second.
+    setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" "$$" &
+    until [ -f "$x/display" ]; do sleep 0.05; done
+    read -r display <"$x/display"
+    rm -rf "$x"
+    wait_until_gone "$x" "${display#:}" 10 || fail "left after its folder went"
+    kill "$!"
     sh -c '"$0" start "$1" && read -r d <"$1/display" && "$0" stop "$1" && echo "${d#:}"' \
       "$source_repo/scripts/xvfb" "$x" >"$scratch/number"
     fixture_gone "$x" "$(cat "$scratch/number")" || fail "stop returned before the end"
@@ -214,6 +252,19 @@ case $case_name in
     echo mine >"$x/log"
     ! "$source_repo/scripts/xvfb" start "$x" 2>/dev/null || fail "started in a used folder"
     [ "$(cat "$x/log")" = mine ] || fail "removed a file it did not make" ;;
+
+  # Catches a test whose helpers outlive it: a SIGKILL of the whole run (a CI
+  # time-out, Ctrl-\\) must take the case's own private server with it.
+  killed_case_leaves_no_server)
+    setsid sh "$here" fixture_stops_only_its_own_server "$scratch/work" "$xvfb_dir" \
+      >"$scratch/log" 2>&1 &
+    killed=$!
+    x="$scratch/work/fixture_stops_only_its_own_server/x y"
+    tries=0
+    until [ -f "$x/display" ] || [ $tries -ge 100 ]; do tries=$((tries + 1)) && sleep 0.1; done
+    read -r display <"$x/display" || fail "the case's server did not start: $(cat "$scratch/log")"
+    kill -KILL "-$killed"
+    wait_until_gone "$x" "${display#:}" 20 || fail "left: $(pgrep -a Xvfb)" ;;
 
   # Catches a fixture that fails without saying why, or that starts a
   # server with no cookie (which lets in every user) on a full disk.
@@ -252,6 +303,8 @@ case $case_name in
     expect_report "$status" "$scratch/out" "$scratch/err"
     status=0
     env -u DISPLAY "$tree/scripts/run" >"$scratch/out" 2>&- || status=$?
+    expect_report "$status" "$scratch/out" /dev/null
+    env -u DISPLAY "$tree/scripts/run" >"$scratch/out" 2>/dev/full || status=$?
     expect_report "$status" "$scratch/out" /dev/null ;;
 
   # Catches wrong advice when the build cannot be written: another user's
@@ -285,7 +338,17 @@ case $case_name in
     grep -q "configuring build/release" "$scratch/err" || fail "not configured: $(cat "$scratch/err")"
     ! grep -q "$tree" "$scratch/copy/build/release/build.ninja" || fail "builds the original"
     run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
-    ! grep -q "configuring" "$scratch/err" || fail "configured again" ;;
+    ! grep -q "configuring" "$scratch/err" || fail "configured again"
+    # A reconfigure cut short once cmake --fresh has removed CMakeFiles/ is
+    # redone by the next run, whatever its options.
+    mkdir "$scratch/bin"
+    printf '#!/bin/sh\nrm -rf build/release/CMakeFiles\nexit 130\n' >"$scratch/bin/cmake"
+    chmod +x "$scratch/bin/cmake"
+    run_quarn env -u DISPLAY PATH="$scratch/bin:$PATH" QUARN_CMAKE_ARGS=-DCMAKE_BUILD_TYPE=Debug \
+      "$scratch/copy/scripts/run"
+    [ "$status" -ne 0 ] || fail "a configure cut short passed"
+    run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
+    expect_report "$status" "$scratch/out" "$scratch/err" ;;
 
   # Catches a run that fails silently with no /proc (a bare chroot), or in
   # a folder whose name CMake cannot take without saying so.
@@ -303,10 +366,10 @@ case $case_name in
 
   # Catches a test command that runs the whole suite for a misspelt option.
   test_command_refuses_options_it_does_not_know)
-    for option in --sanitise --help -R; do
+    for option in --sanitise --help -R nextfoo; do
       status=0
       "$tree/scripts/test" "$option" >"$scratch/out" 2>&1 || status=$?
-      case $option:$status in --help:0 | --sanitise:2 | -R:2) ;; *) fail "$option: status $status" ;; esac
+      case $option:$status in --help:0 | --sanitise:2 | -R:2 | nextfoo:2) ;; *) fail "$option: status $status" ;; esac
       grep -q "^usage: scripts/test" "$scratch/out" || fail "$option: $(cat "$scratch/out")"
     done ;;
 

@@ -31,6 +31,10 @@ add_dependencies(quarn linux_quarn)
 # GoogleTest, built for Windows from Debian's googletest source.
 set(BUILD_GMOCK OFF)
 set(INSTALL_GTEST OFF)
+if(NOT EXISTS /usr/src/googletest/CMakeLists.txt)
+  message(FATAL_ERROR "The Windows tests build GoogleTest from its source, "
+    "/usr/src/googletest (Debian: googletest)")
+endif()
 add_subdirectory(/usr/src/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 add_executable(real_gl_test real_gl_test.cpp)
