@@ -61,6 +61,21 @@ elseif(ROW STREQUAL "pkg_config_c_with_its_own_init")
   run(env -u DISPLAY "${WORK}/c_consumer")
   expect_output("${c_consumer_output}")
 
+elseif(ROW STREQUAL "pkg_config_with_an_absolute_libdir")
+  # GNUInstallDirs takes an absolute CMAKE_INSTALL_LIBDIR, such as
+  # <prefix>/lib64: quarn.pc must still name the folders it installs to.
+  set(prefix "${WORK}/prefix")
+  run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK}/build" -G Ninja -DQUARN_INSTALL=ON
+      -DQUARN_BUILD_TOOL=OFF -DQUARN_BUILD_TESTS=OFF "-DCMAKE_INSTALL_PREFIX=${prefix}"
+      "-DCMAKE_INSTALL_LIBDIR=${prefix}/lib64")
+  run("${CMAKE_COMMAND}" --build "${WORK}/build")
+  run("${CMAKE_COMMAND}" --install "${WORK}/build")
+  run(env "PKG_CONFIG_PATH=${prefix}/lib64/pkgconfig" pkg-config --cflags --libs quarn)
+  separate_arguments(flags UNIX_COMMAND "${out}")
+  run(gcc -std=c11 ${c_warnings} "${CONSUMERS}/c_consumer.c" ${flags} -o "${WORK}/c_consumer")
+  run(env -u DISPLAY "${WORK}/c_consumer")
+  expect_output("${c_consumer_output}")
+
 elseif(ROW STREQUAL "shared_object_with_libquarn_a")
   quarn_flags()
   run(gcc -std=c11 ${c_warnings} -shared -fPIC "${CONSUMERS}/c_consumer.c" ${flags}
