@@ -179,7 +179,9 @@ struct Failure {
   explicit operator bool() const { return step != nullptr; }
 };
 
-Failure failed(const char* step) { return {step, egl_error_name(eglGetError())}; }
+Failure failed(const char* step) {
+  return {step, egl_error_name(eglGetError())};
+}
 
 // What a render node that failed says of itself: the reason this user
 // cannot open it, with the group to join where that is the reason. Empty
@@ -196,9 +198,9 @@ std::string render_node_cause(const char* node) {
   struct stat info {};
   if (reason == EACCES && stat(node, &info) == 0) {
     const group* owner = getgrgid(info.st_gid);
-    cause += "; add this user to group " +
-             (owner != nullptr ? std::string(owner->gr_name)
-                               : std::to_string(info.st_gid));
+    cause += "; add this user to group " + (owner != nullptr
+                                                ? std::string(owner->gr_name)
+                                                : std::to_string(info.st_gid));
   }
   return cause;
 }
@@ -206,8 +208,8 @@ std::string render_node_cause(const char* node) {
 // One line on standard error: the step that failed, where, EGL's error,
 // and the cause where one can be found.
 void say_failure(const Failure& failure, const Display& display) {
-  std::string line = "quarn-egl: cannot " + std::string(failure.step) +
-                     " on " + display.name + ": " + failure.why;
+  std::string line = "quarn-egl: cannot " + std::string(failure.step) + " on " +
+                     display.name + ": " + failure.why;
   const std::string cause = display.renderNode != nullptr
                                 ? render_node_cause(display.renderNode)
                                 : "";
@@ -228,15 +230,21 @@ struct Api {
 
 // No version or profile asked for: the driver's default desktop context,
 // as quarn's toolkit makes.
-const Api kDesktopGl = {EGL_OPENGL_API,     EGL_OPENGL_BIT,
-                        nullptr,            "bind OpenGL",
-                        "find an OpenGL config", "create an OpenGL context"};
+const Api kDesktopGl = {.api = EGL_OPENGL_API,
+                        .renderableBit = EGL_OPENGL_BIT,
+                        .contextAttributes = nullptr,
+                        .bindStep = "bind OpenGL",
+                        .configStep = "find an OpenGL config",
+                        .contextStep = "create an OpenGL context"};
 // EGL's default is ES 1, which many drivers lack; a driver asked for 2
 // answers with its highest compatible version.
 const EGLint kEs2[] = {EGL_CONTEXT_MAJOR_VERSION, 2, EGL_NONE};
-const Api kOpenGlEs = {EGL_OPENGL_ES_API,       EGL_OPENGL_ES2_BIT,
-                       kEs2,                    "bind OpenGL ES",
-                       "find an OpenGL ES config", "create an OpenGL ES context"};
+const Api kOpenGlEs = {.api = EGL_OPENGL_ES_API,
+                       .renderableBit = EGL_OPENGL_ES2_BIT,
+                       .contextAttributes = kEs2,
+                       .bindStep = "bind OpenGL ES",
+                       .configStep = "find an OpenGL ES config",
+                       .contextStep = "create an OpenGL ES context"};
 
 Failure create_context(EGLDisplay egl, bool surfaceless, const Api& api,
                        EGLConfig& config, EGLContext& context) {
@@ -249,7 +257,8 @@ Failure create_context(EGLDisplay egl, bool surfaceless, const Api& api,
     return failed(api.configStep);
   }
   if (configs < 1) return {api.configStep, "none matches"};
-  context = eglCreateContext(egl, config, EGL_NO_CONTEXT, api.contextAttributes);
+  context =
+      eglCreateContext(egl, config, EGL_NO_CONTEXT, api.contextAttributes);
   if (context == EGL_NO_CONTEXT) return failed(api.contextStep);
   return {};
 }
@@ -275,9 +284,11 @@ Failure make_context_current(const Display& display) {
                                     "EGL_KHR_surfaceless_context");
   EGLConfig config = nullptr;
   EGLContext context = EGL_NO_CONTEXT;
-  Failure failure = create_context(egl, surfaceless, kDesktopGl, config, context);
+  Failure failure =
+      create_context(egl, surfaceless, kDesktopGl, config, context);
   const Failure desktop = failure;
-  if (desktop && !create_context(egl, surfaceless, kOpenGlEs, config, context)) {
+  if (desktop &&
+      !create_context(egl, surfaceless, kOpenGlEs, config, context)) {
     failure = {};
   }
   EGLSurface surface = EGL_NO_SURFACE;

@@ -173,7 +173,7 @@ Finished run_on_failing_devices(const FailingDevices& row) {
   setenv("QUARN_TEST_EGL_DEVICES", row.devices, 1);
   std::vector<std::string> argv{"quarn-egl"};
   argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
-  const Finished run = run_program(QUARN_EGL_BINARY, argv, "", StdoutTo::File);
+  Finished run = run_program(QUARN_EGL_BINARY, argv, "", StdoutTo::File);
   unsetenv("QUARN_TEST_EGL_DEVICES");
   unsetenv("__EGL_VENDOR_LIBRARY_FILENAMES");
   return run;
@@ -193,34 +193,49 @@ TEST(QuarnEglDevices, SkipsEachFailingDeviceAndNamesIt) {
        0,
        "report",
        "quarn-egl: cannot initialize EGL on /nonexistent/renderD128: "
-       "EGL_NOT_INITIALIZED (" + absent + ")\n" + software},
+       "EGL_NOT_INITIALIZED (" +
+           absent + ")\n" + software},
       {"node=/nonexistent/renderD128,fail=context;"
        "node=/nonexistent/renderD129,fail=current",
        {"--say-device"},
        0,
        "report",
        "quarn-egl: cannot create an OpenGL context on /nonexistent/renderD128: "
-       "EGL_BAD_MATCH (" + absent + ")\n"
-       "quarn-egl: cannot make the context current on /nonexistent/renderD129: "
-       "EGL_BAD_ACCESS (cannot open /nonexistent/renderD129: No such file or "
-       "directory)\n" + software},
-      {"cuda=0,fail=config", {"--list-devices"}, 0,
+       "EGL_BAD_MATCH (" +
+           absent +
+           ")\n"
+           "quarn-egl: cannot make the context current on "
+           "/nonexistent/renderD129: "
+           "EGL_BAD_ACCESS (cannot open /nonexistent/renderD129: No such file "
+           "or "
+           "directory)\n" +
+           software},
+      {"cuda=0,fail=config",
+       {"--list-devices"},
+       0,
        "cuda:0\tGPU: quarn test vendor, test GPU\n"
        "software\tMesa's software renderer\n",
        ""},
-      {"cuda=0,fail=config", {}, 0, "report",
+      {"cuda=0,fail=config",
+       {},
+       0,
+       "report",
        "quarn-egl: cannot find an OpenGL config on cuda:0: none matches\n"},
       {"node=/nonexistent/renderD128,fail=display;"
        "node=/nonexistent/renderD128,fail=initialize",
-       {"--list-devices"}, 0,
+       {"--list-devices"},
+       0,
        "/nonexistent/renderD128\tGPU\n/nonexistent/renderD128#2\tGPU\n"
        "software\tMesa's software renderer\n",
        ""},
       {"node=/nonexistent/renderD128,fail=display;"
        "node=/nonexistent/renderD128,fail=initialize",
-       {"--device=/nonexistent/renderD128#2"}, 1, kBannerLine,
+       {"--device=/nonexistent/renderD128#2"},
+       1,
+       kBannerLine,
        "quarn-egl: cannot initialize EGL on /nonexistent/renderD128#2: "
-       "EGL_NOT_INITIALIZED (" + absent + ")\n"},
+       "EGL_NOT_INITIALIZED (" +
+           absent + ")\n"},
   };
   for (const FailingDevices& row : rows) {
     SCOPED_TRACE(row.devices);

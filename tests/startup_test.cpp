@@ -298,13 +298,14 @@ TEST_F(EglStartupTest, NamesEachDeviceOnceAndRanksEveryGpuFirst) {
             "device 4\tGPU\n"
             "software\tMesa's software renderer\n"
             "surfaceless\tMesa's surfaceless platform\n");
-  for (const auto& [name, device] :
-       {std::pair{"/dev/dri/renderD128", 2}, {"/dev/dri/renderD128#2", 4},
-        {"cuda:1", 3}, {"device 4", 5}}) {
+  for (const auto& [name, device] : {std::pair{"/dev/dri/renderD128", 2},
+                                     {"/dev/dri/renderD128#2", 4},
+                                     {"cuda:1", 3},
+                                     {"device 4", 5}}) {
     scripted::calls().clear();
     EXPECT_EQ(run_egl({"--device", name}).status, 0) << name;
-    EXPECT_EQ(scripted::calls().at(0),
-              "eglGetPlatformDisplayEXT(device " + std::to_string(device) + ")");
+    EXPECT_EQ(scripted::calls().at(0), "eglGetPlatformDisplayEXT(device " +
+                                           std::to_string(device) + ")");
   }
 }
 
@@ -330,9 +331,9 @@ TEST_F(EglStartupTest, TriesEachDeviceInTurnAndNamesEachFailure) {
                        "eglTerminate()"),
             2);
   run = run_egl({"--say-device"});
-  EXPECT_EQ(run.err,
-            failures + "quarn-egl: served by software (Mesa's software "
-                       "renderer)\n");
+  EXPECT_EQ(run.err, failures +
+                         "quarn-egl: served by software (Mesa's software "
+                         "renderer)\n");
   run = run_egl({"--device=cuda:0", "--no-banner"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
@@ -383,10 +384,10 @@ TEST_F(EglStartupTest, ReportsOpenGlEsWhereTheDeviceHasNoDesktopGl) {
   EXPECT_EQ(run.err,
             "quarn-egl: /dev/dri/renderD128 offers no desktop OpenGL (cannot "
             "find an OpenGL config: none matches); reporting OpenGL ES\n");
-  EXPECT_THAT(scripted::calls(),
-              ::testing::IsSupersetOf({"eglBindAPI(0x30A0)",
-                                       "eglChooseConfig(0x3040=0x4, 0x3033=0x0)",
-                                       "eglCreateContext(0x3098=2)"}));
+  EXPECT_THAT(scripted::calls(), ::testing::IsSupersetOf(
+                                     {"eglBindAPI(0x30A0)",
+                                      "eglChooseConfig(0x3040=0x4, 0x3033=0x0)",
+                                      "eglCreateContext(0x3098=2)"}));
 }
 
 // Catches an NVIDIA GPU that EGL cannot see passed over in silence, or
@@ -405,8 +406,9 @@ TEST_F(EglStartupTest, SaysWhenAnNvidiaGpuIsHereButNotInEgl) {
       scripted::script().egl.devices.begin(),
       {kNvidia, nullptr, 0, "eglInitialize", EGL_NOT_INITIALIZED});
   run = run_egl_in_child({}, give_an_nvidia_driver);
-  EXPECT_EQ(run.err, "quarn-egl: cannot initialize EGL on cuda:0: "
-                     "EGL_NOT_INITIALIZED\n");
+  EXPECT_EQ(run.err,
+            "quarn-egl: cannot initialize EGL on cuda:0: "
+            "EGL_NOT_INITIALIZED\n");
 }
 
 // Catches a --version that runs a report or is refused.

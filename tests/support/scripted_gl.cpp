@@ -185,7 +185,8 @@ using Device = scripted::EglScript::Device;
 
 bool is_device(const void* handle) {
   const std::vector<Device>& all = script().egl.devices;
-  return !all.empty() && handle >= all.data() && handle < all.data() + all.size();
+  return !all.empty() && handle >= all.data() &&
+         handle < all.data() + all.size();
 }
 
 const Device& device_of(const void* device) {
@@ -227,11 +228,16 @@ EGLBoolean query_devices(EGLint max, EGLDeviceEXT* devices, EGLint* count) {
 
 const char* query_device_string(EGLDeviceEXT device, EGLint name) {
   switch (name) {
-    case EGL_EXTENSIONS: return device_of(device).extensions;
-    case EGL_DRM_RENDER_NODE_FILE_EXT: return device_of(device).renderNode;
-    case EGL_VENDOR: return device_of(device).vendor;
-    case EGL_RENDERER_EXT: return device_of(device).renderer;
-    default: return nullptr;
+    case EGL_EXTENSIONS:
+      return device_of(device).extensions;
+    case EGL_DRM_RENDER_NODE_FILE_EXT:
+      return device_of(device).renderNode;
+    case EGL_VENDOR:
+      return device_of(device).vendor;
+    case EGL_RENDERER_EXT:
+      return device_of(device).renderer;
+    default:
+      return nullptr;
   }
 }
 

@@ -13,7 +13,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum step { STEP_DISPLAY, STEP_INITIALIZE, STEP_CONFIG, STEP_CONTEXT, STEP_CURRENT };
+enum step {
+  STEP_DISPLAY,
+  STEP_INITIALIZE,
+  STEP_CONFIG,
+  STEP_CONTEXT,
+  STEP_CURRENT
+};
 
 struct device {
   char node[256];
@@ -24,23 +30,24 @@ struct device {
 static struct device devices[8];
 static int device_count;
 static EGLint last_error = EGL_SUCCESS;
-static const __EGLapiExports *glvnd;
+static const __EGLapiExports* glvnd;
 
 static void read_devices(void) {
-  const char *text = getenv("QUARN_TEST_EGL_DEVICES");
-  static const char *const steps[] = {"display", "initialize", "config", "context",
-                                      "current"};
+  const char* text = getenv("QUARN_TEST_EGL_DEVICES");
+  static const char* const steps[] = {"display", "initialize", "config",
+                                      "context", "current"};
   char copy[2048];
-  char *entry_end = NULL;
+  char* entry_end = NULL;
   strncpy(copy, text != NULL ? text : "", sizeof copy - 1);
   copy[sizeof copy - 1] = '\0';
-  for (char *entry = strtok_r(copy, ";", &entry_end);
-       entry != NULL && device_count < 8; entry = strtok_r(NULL, ";", &entry_end)) {
-    struct device *device = &devices[device_count++];
-    char *field_end = NULL;
+  for (char* entry = strtok_r(copy, ";", &entry_end);
+       entry != NULL && device_count < 8;
+       entry = strtok_r(NULL, ";", &entry_end)) {
+    struct device* device = &devices[device_count++];
+    char* field_end = NULL;
     device->cuda = -1;
     device->failing = STEP_CONTEXT;
-    for (char *field = strtok_r(entry, ",", &field_end); field != NULL;
+    for (char* field = strtok_r(entry, ",", &field_end); field != NULL;
          field = strtok_r(NULL, ",", &field_end)) {
       if (strncmp(field, "node=", 5) == 0) {
         strncpy(device->node, field + 5, sizeof device->node - 1);
@@ -56,7 +63,7 @@ static void read_devices(void) {
 }
 
 /* A device's display is the device itself: one display per device. */
-static struct device *device_of(const void *handle) {
+static struct device* device_of(const void* handle) {
   for (int i = 0; i < device_count; ++i) {
     if (handle == &devices[i]) return &devices[i];
   }
@@ -74,12 +81,12 @@ static EGLBoolean passes(void) {
 }
 
 static int fails_at(EGLDisplay display, enum step step) {
-  const struct device *device = device_of(display);
+  const struct device* device = device_of(display);
   return device == NULL || device->failing == step;
 }
 
-static EGLDisplay get_platform_display(EGLenum platform, void *native,
-                                       const EGLAttrib *attributes) {
+static EGLDisplay get_platform_display(EGLenum platform, void* native,
+                                       const EGLAttrib* attributes) {
   (void)attributes;
   if (platform != EGL_PLATFORM_DEVICE_EXT || device_of(native) == NULL) {
     passes();
@@ -92,7 +99,7 @@ static EGLDisplay get_platform_display(EGLenum platform, void *native,
   return native;
 }
 
-static EGLBoolean initialize(EGLDisplay display, EGLint *major, EGLint *minor) {
+static EGLBoolean initialize(EGLDisplay display, EGLint* major, EGLint* minor) {
   if (fails_at(display, STEP_INITIALIZE)) return fails(EGL_NOT_INITIALIZED);
   if (major != NULL) *major = 1;
   if (minor != NULL) *minor = 5;
@@ -104,22 +111,28 @@ static EGLBoolean terminate(EGLDisplay display) {
   return passes();
 }
 
-static const char *query_string(EGLDisplay display, EGLint name) {
+static const char* query_string(EGLDisplay display, EGLint name) {
   if (display == EGL_NO_DISPLAY) {
-    return name == EGL_EXTENSIONS ? "EGL_EXT_device_base EGL_EXT_device_enumeration "
-                                    "EGL_EXT_device_query EGL_EXT_platform_device"
-                                  : NULL;
+    return name == EGL_EXTENSIONS
+               ? "EGL_EXT_device_base EGL_EXT_device_enumeration "
+                 "EGL_EXT_device_query EGL_EXT_platform_device"
+               : NULL;
   }
   switch (name) {
-    case EGL_EXTENSIONS: return "EGL_KHR_surfaceless_context";
-    case EGL_VENDOR: return "quarn test vendor";
-    case EGL_VERSION: return "1.5 quarn test vendor";
-    default: return NULL;
+    case EGL_EXTENSIONS:
+      return "EGL_KHR_surfaceless_context";
+    case EGL_VENDOR:
+      return "quarn test vendor";
+    case EGL_VERSION:
+      return "1.5 quarn test vendor";
+    default:
+      return NULL;
   }
 }
 
-static EGLBoolean choose_config(EGLDisplay display, const EGLint *wanted,
-                                EGLConfig *configs, EGLint size, EGLint *count) {
+static EGLBoolean choose_config(EGLDisplay display, const EGLint* wanted,
+                                EGLConfig* configs, EGLint size,
+                                EGLint* count) {
   (void)wanted;
   *count = !fails_at(display, STEP_CONFIG) && size > 0 ? 1 : 0;
   if (*count > 0) configs[0] = display;
@@ -127,7 +140,7 @@ static EGLBoolean choose_config(EGLDisplay display, const EGLint *wanted,
 }
 
 static EGLContext create_context(EGLDisplay display, EGLConfig config,
-                                 EGLContext share, const EGLint *attributes) {
+                                 EGLContext share, const EGLint* attributes) {
   (void)config, (void)share, (void)attributes;
   if (fails_at(display, STEP_CONTEXT)) {
     fails(EGL_BAD_MATCH);
@@ -137,8 +150,8 @@ static EGLContext create_context(EGLDisplay display, EGLConfig config,
   return display;
 }
 
-static EGLBoolean make_current(EGLDisplay display, EGLSurface draw, EGLSurface read,
-                               EGLContext context) {
+static EGLBoolean make_current(EGLDisplay display, EGLSurface draw,
+                               EGLSurface read, EGLContext context) {
   (void)draw, (void)read;
   if (context == EGL_NO_CONTEXT) return passes();
   return fails_at(display, STEP_CURRENT) ? fails(EGL_BAD_ACCESS) : passes();
@@ -150,34 +163,46 @@ static EGLint get_error(void) {
   return error;
 }
 
-static EGLBoolean release_thread(void) { return passes(); }
+static EGLBoolean release_thread(void) {
+  return passes();
+}
 
 /* What glvnd requires of a vendor but nothing here calls. */
-static EGLBoolean unsupported(void) { return fails(EGL_BAD_ACCESS); }
+static EGLBoolean unsupported(void) {
+  return fails(EGL_BAD_ACCESS);
+}
 
-static EGLBoolean query_devices(EGLint max, EGLDeviceEXT *found, EGLint *count) {
-  *count = found == NULL ? device_count : (max < device_count ? max : device_count);
+static EGLBoolean query_devices(EGLint max, EGLDeviceEXT* found,
+                                EGLint* count) {
+  *count =
+      found == NULL ? device_count : (max < device_count ? max : device_count);
   for (int i = 0; found != NULL && i < *count; ++i) found[i] = &devices[i];
   return passes();
 }
 
-static const char *query_device_string(EGLDeviceEXT handle, EGLint name) {
-  const struct device *device = device_of(handle);
+static const char* query_device_string(EGLDeviceEXT handle, EGLint name) {
+  const struct device* device = device_of(handle);
   if (device == NULL) return NULL;
   switch (name) {
     case EGL_EXTENSIONS:
       return device->cuda >= 0 ? "EGL_NV_device_cuda EGL_EXT_device_query_name"
-             : device->node[0] != '\0' ? "EGL_EXT_device_drm EGL_EXT_device_drm_render_node"
-                                       : "";
-    case EGL_DRM_RENDER_NODE_FILE_EXT: return device->node[0] != '\0' ? device->node : NULL;
-    case EGL_VENDOR: return device->cuda >= 0 ? "quarn test vendor" : NULL;
-    case EGL_RENDERER_EXT: return device->cuda >= 0 ? "test GPU" : NULL;
-    default: return NULL;
+             : device->node[0] != '\0'
+                 ? "EGL_EXT_device_drm EGL_EXT_device_drm_render_node"
+                 : "";
+    case EGL_DRM_RENDER_NODE_FILE_EXT:
+      return device->node[0] != '\0' ? device->node : NULL;
+    case EGL_VENDOR:
+      return device->cuda >= 0 ? "quarn test vendor" : NULL;
+    case EGL_RENDERER_EXT:
+      return device->cuda >= 0 ? "test GPU" : NULL;
+    default:
+      return NULL;
   }
 }
 
-static EGLBoolean query_device_attrib(EGLDeviceEXT handle, EGLint name, EGLAttrib *value) {
-  const struct device *device = device_of(handle);
+static EGLBoolean query_device_attrib(EGLDeviceEXT handle, EGLint name,
+                                      EGLAttrib* value) {
+  const struct device* device = device_of(handle);
   if (device == NULL || device->cuda < 0 || name != EGL_CUDA_DEVICE_NV) {
     return fails(EGL_BAD_ATTRIBUTE);
   }
@@ -185,36 +210,39 @@ static EGLBoolean query_device_attrib(EGLDeviceEXT handle, EGLint name, EGLAttri
   return passes();
 }
 
-static void *get_proc_address(const char *name) {
+static void* get_proc_address(const char* name) {
   static const struct {
-    const char *name;
-    void *function;
+    const char* name;
+    void* function;
   } functions[] = {
-      {"eglInitialize", (void *)initialize},
-      {"eglTerminate", (void *)terminate},
-      {"eglQueryString", (void *)query_string},
-      {"eglChooseConfig", (void *)choose_config},
-      {"eglCreateContext", (void *)create_context},
-      {"eglMakeCurrent", (void *)make_current},
-      {"eglGetError", (void *)get_error},
-      {"eglReleaseThread", (void *)release_thread},
-      {"eglQueryDevicesEXT", (void *)query_devices},
-      {"eglQueryDeviceStringEXT", (void *)query_device_string},
-      {"eglQueryDeviceAttribEXT", (void *)query_device_attrib},
+      {"eglInitialize", (void*)initialize},
+      {"eglTerminate", (void*)terminate},
+      {"eglQueryString", (void*)query_string},
+      {"eglChooseConfig", (void*)choose_config},
+      {"eglCreateContext", (void*)create_context},
+      {"eglMakeCurrent", (void*)make_current},
+      {"eglGetError", (void*)get_error},
+      {"eglReleaseThread", (void*)release_thread},
+      {"eglQueryDevicesEXT", (void*)query_devices},
+      {"eglQueryDeviceStringEXT", (void*)query_device_string},
+      {"eglQueryDeviceAttribEXT", (void*)query_device_attrib},
   };
-  static const char *const required[] = {
-      "eglCopyBuffers",      "eglCreatePbufferSurface", "eglCreatePixmapSurface",
-      "eglCreateWindowSurface", "eglDestroyContext",    "eglDestroySurface",
-      "eglGetConfigAttrib",  "eglGetConfigs",           "eglQueryContext",
-      "eglQuerySurface",     "eglSwapBuffers",          "eglWaitGL",
-      "eglWaitNative",       "eglBindTexImage",         "eglReleaseTexImage",
-      "eglSurfaceAttrib",    "eglSwapInterval",         "eglCreatePbufferFromClientBuffer",
+  static const char* const required[] = {
+      "eglCopyBuffers",         "eglCreatePbufferSurface",
+      "eglCreatePixmapSurface", "eglCreateWindowSurface",
+      "eglDestroyContext",      "eglDestroySurface",
+      "eglGetConfigAttrib",     "eglGetConfigs",
+      "eglQueryContext",        "eglQuerySurface",
+      "eglSwapBuffers",         "eglWaitGL",
+      "eglWaitNative",          "eglBindTexImage",
+      "eglReleaseTexImage",     "eglSurfaceAttrib",
+      "eglSwapInterval",        "eglCreatePbufferFromClientBuffer",
       "eglWaitClient"};
   for (size_t i = 0; i < sizeof functions / sizeof functions[0]; ++i) {
     if (strcmp(name, functions[i].name) == 0) return functions[i].function;
   }
   for (size_t i = 0; i < sizeof required / sizeof required[0]; ++i) {
-    if (strcmp(name, required[i]) == 0) return (void *)unsupported;
+    if (strcmp(name, required[i]) == 0) return (void*)unsupported;
   }
   return NULL;
 }
@@ -223,19 +251,21 @@ static EGLBoolean supports_api(EGLenum api) {
   return api == EGL_OPENGL_API || api == EGL_OPENGL_ES_API;
 }
 
-static void *get_dispatch_address(const char *name) {
+static void* get_dispatch_address(const char* name) {
   (void)name;
   return NULL;
 }
 
-static void set_dispatch_index(const char *name, int index) { (void)name, (void)index; }
+static void set_dispatch_index(const char* name, int index) {
+  (void)name, (void)index;
+}
 
-__attribute__((visibility("default"))) EGLBoolean __egl_Main(uint32_t version,
-                                                             const __EGLapiExports *exports,
-                                                             __EGLvendorInfo *vendor,
-                                                             __EGLapiImports *imports) {
+__attribute__((visibility("default"))) EGLBoolean __egl_Main(
+    uint32_t version, const __EGLapiExports* exports, __EGLvendorInfo* vendor,
+    __EGLapiImports* imports) {
   (void)vendor;
-  if (EGL_VENDOR_ABI_GET_MAJOR_VERSION(version) != EGL_VENDOR_ABI_MAJOR_VERSION) {
+  if (EGL_VENDOR_ABI_GET_MAJOR_VERSION(version) !=
+      EGL_VENDOR_ABI_MAJOR_VERSION) {
     return EGL_FALSE;
   }
   glvnd = exports;
