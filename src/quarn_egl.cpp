@@ -75,39 +75,46 @@ std::vector<EGLDeviceEXT> devices() {
   return found;
 }
 
-// The device as a display. Every device but Mesa's software one is a GPU;
-// it is named by its DRM render node, else by its CUDA index (NVIDIA's
-// device in a container without /dev/dri), else by its place in EGL's list.
-Display device_display(EGLDeviceEXT device, std::size_t index) {
-  const auto string =
+const char* device_string(EGLDeviceEXT device, EGLint name) {
+  const auto query =
       egl_function<PFNEGLQUERYDEVICESTRINGEXTPROC>("eglQueryDeviceStringEXT");
+  return query != nullptr ? query(device, name) : nullptr;
+}
+
+// By its DRM render node; else by its CUDA index (NVIDIA's device in a
+// container without /dev/dri); else as Mesa's software device; else by its
+// place in EGL's list.
+std::string device_name(const Display& display, std::size_t index) {
   const auto attribute =
       egl_function<PFNEGLQUERYDEVICEATTRIBEXTPROC>("eglQueryDeviceAttribEXT");
-  const char* extensions =
-      string != nullptr ? string(device, EGL_EXTENSIONS) : nullptr;
+  EGLAttrib cuda = -1;
+  if (display.renderNode != nullptr) return display.renderNode;
+  if (display.nvidia && attribute != nullptr &&
+      attribute(static_cast<EGLDeviceEXT>(display.native), EGL_CUDA_DEVICE_NV,
+                &cuda)) {
+    return "cuda:" + std::to_string(cuda);
+  }
+  if (display.kind == Kind::Software) return "software";
+  return "device " + std::to_string(index);
+}
+
+// The device as a display. Every device but Mesa's software one is a GPU.
+Display device_display(EGLDeviceEXT device, std::size_t index) {
+  const char* extensions = device_string(device, EGL_EXTENSIONS);
   Display display{"", "GPU", EGL_PLATFORM_DEVICE_EXT, device, Kind::Gpu};
   if (has_word(extensions, "EGL_EXT_device_drm_render_node")) {
-    display.renderNode = string(device, EGL_DRM_RENDER_NODE_FILE_EXT);
+    display.renderNode = device_string(device, EGL_DRM_RENDER_NODE_FILE_EXT);
   }
   display.nvidia = has_word(extensions, "EGL_NV_device_cuda");
-  EGLAttrib cuda = -1;
-  if (display.renderNode != nullptr) {
-    display.name = display.renderNode;
-  } else if (display.nvidia && attribute != nullptr &&
-             attribute(device, EGL_CUDA_DEVICE_NV, &cuda)) {
-    display.name = "cuda:" + std::to_string(cuda);
-  } else if (has_word(extensions, "EGL_MESA_device_software")) {
-    display.name = "software";
-  } else {
-    display.name = "device " + std::to_string(index);
-  }
   if (has_word(extensions, "EGL_MESA_device_software")) {
     display.kind = Kind::Software;
     display.description = "Mesa's software renderer";
   }
+  display.name = device_name(display, index);
+  // Names that EGL gives without initializing anything.
   if (has_word(extensions, "EGL_EXT_device_query_name")) {
-    const char* vendor = string(device, EGL_VENDOR);
-    const char* renderer = string(device, EGL_RENDERER_EXT);
+    const char* vendor = device_string(device, EGL_VENDOR);
+    const char* renderer = device_string(device, EGL_RENDERER_EXT);
     if (vendor != nullptr && renderer != nullptr) {
       display.description += std::string(": ") + vendor + ", " + renderer;
     }
