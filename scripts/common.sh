@@ -39,9 +39,12 @@ lock_build_folder() {
 # What build/$1 was configured from: this folder and QUARN_CMAKE_ARGS (words,
 # no blanks inside one); otherwise (a copied or moved checkout) it is redone.
 configured_as() { printf '%s\n%s' "$repo" "${QUARN_CMAKE_ARGS:-}"; }
+# Read by the shell itself: the check runs on every run, where a fork shows.
 is_configured() {
-  [ -f "$repo/build/$1/build.ninja" ] &&
-    [ "$(cat "$repo/build/$1/quarn-configured" 2>/dev/null)" = "$(configured_as)" ]
+  [ -f "$repo/build/$1/build.ninja" ] || return 1
+  { IFS= read -r dir && { IFS= read -r args || true; }; } 2>/dev/null \
+    <"$repo/build/$1/quarn-configured" || return 1
+  [ "$dir" = "$repo" ] && [ "$args" = "${QUARN_CMAKE_ARGS:-}" ]
 }
 
 # Configures build/$1 where needed; Ninja then brings the targets up to date,
