@@ -222,7 +222,7 @@ case $case_name in
     # The owner, in a session of its own as CTest's fixture is, lives as
     # long as this case does.
     # shellcheck disable=SC2016 # expanded by the inner shell
-    owner='"$0" start "$1" && while kill -0 "$2" 2>/dev/null; do sleep 0.1; done'
+    owner='"$0" start "$1" && : >"$1.up" && while kill -0 "$2" 2>/dev/null; do sleep 0.1; done'
     setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" "$$" &
     first=$!
     until [ -f "$x/display" ]; do sleep 0.05; done
@@ -239,8 +239,9 @@ case $case_name in
     kill -KILL "-$first"
     wait_until_gone "$x" "${display#:}" 20 || fail "left after SIGKILL: $(ls -A "$x" 2>&1)"
     # However its folder goes (rm -rf build), the server goes within a second.
+    rm -f "$x.up"
     setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" "$$" &
-    until [ -f "$x/display" ]; do sleep 0.05; done
+    until [ -f "$x.up" ]; do sleep 0.05; done
     read -r display <"$x/display"
     rm -rf "$x"
     wait_until_gone "$x" "${display#:}" 10 || fail "left after its folder went"
