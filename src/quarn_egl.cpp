@@ -291,13 +291,14 @@ Failure make_context_current(const Display& display) {
                                     "EGL_KHR_surfaceless_context");
   EGLConfig config = nullptr;
   EGLContext context = EGL_NO_CONTEXT;
-  Failure failure =
+  // Where desktop OpenGL fails and OpenGL ES fails too, desktop's failure
+  // is the one to name.
+  const Failure desktop =
       create_context(egl, surfaceless, kDesktopGl, config, context);
-  const Failure desktop = failure;
-  if (desktop &&
-      !create_context(egl, surfaceless, kOpenGlEs, config, context)) {
-    failure = {};
-  }
+  Failure failure =
+      desktop && create_context(egl, surfaceless, kOpenGlEs, config, context)
+          ? desktop
+          : Failure{};
   EGLSurface surface = EGL_NO_SURFACE;
   if (!failure && !surfaceless) {
     const EGLint size[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
@@ -412,10 +413,12 @@ int main(int argc, char** argv) {
   bool listing = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "--version") {
-      std::fputs(argument == "--help" ? kUsage : quarn_program::kVersionBanner,
-                 stdout);
-      if (argument == "--version") std::fputc('\n', stdout);
+    if (argument == "--help") {
+      std::fputs(kUsage, stdout);
+      return quarn_program::finish_standard_output("quarn-egl");
+    }
+    if (argument == "--version") {
+      std::printf("%s\n", quarn_program::kVersionBanner);
       return quarn_program::finish_standard_output("quarn-egl");
     }
     if (argument == "--list-devices") {
