@@ -183,8 +183,11 @@ Finished run_on_failing_devices(const FailingDevices& row) {
 // a failure left unnamed or named wrongly, NVIDIA's device ranked below
 // software, two devices under one name, or a --device that falls back.
 TEST(QuarnEglDevices, SkipsEachFailingDeviceAndNamesIt) {
-  const std::string absent =
-      "cannot open /nonexistent/renderD128: No such file or directory";
+  const auto absent = [](const std::string& node) {
+    return " (cannot open " + node + ": No such file or directory)\n";
+  };
+  const std::string first = "/nonexistent/renderD128";
+  const std::string second = "/nonexistent/renderD129";
   const std::string software =
       "quarn-egl: served by software (Mesa's software renderer)\n";
   const FailingDevices rows[] = {
@@ -192,24 +195,17 @@ TEST(QuarnEglDevices, SkipsEachFailingDeviceAndNamesIt) {
        {"--say-device"},
        0,
        "report",
-       "quarn-egl: cannot initialize EGL on /nonexistent/renderD128: "
-       "EGL_NOT_INITIALIZED (" +
-           absent + ")\n" + software},
+       "quarn-egl: cannot initialize EGL on " + first +
+           ": EGL_NOT_INITIALIZED" + absent(first) + software},
       {"node=/nonexistent/renderD128,fail=context;"
        "node=/nonexistent/renderD129,fail=current",
        {"--say-device"},
        0,
        "report",
-       "quarn-egl: cannot create an OpenGL context on /nonexistent/renderD128: "
-       "EGL_BAD_MATCH (" +
-           absent +
-           ")\n"
-           "quarn-egl: cannot make the context current on "
-           "/nonexistent/renderD129: "
-           "EGL_BAD_ACCESS (cannot open /nonexistent/renderD129: No such file "
-           "or "
-           "directory)\n" +
-           software},
+       "quarn-egl: cannot create an OpenGL context on " + first +
+           ": EGL_BAD_MATCH" + absent(first) +
+           "quarn-egl: cannot make the context current on " + second +
+           ": EGL_BAD_ACCESS" + absent(second) + software},
       {"cuda=0,fail=config",
        {"--list-devices"},
        0,
@@ -225,17 +221,16 @@ TEST(QuarnEglDevices, SkipsEachFailingDeviceAndNamesIt) {
        "node=/nonexistent/renderD128,fail=initialize",
        {"--list-devices"},
        0,
-       "/nonexistent/renderD128\tGPU\n/nonexistent/renderD128#2\tGPU\n"
-       "software\tMesa's software renderer\n",
+       first + "\tGPU\n" + first +
+           "#2\tGPU\nsoftware\tMesa's software renderer\n",
        ""},
       {"node=/nonexistent/renderD128,fail=display;"
        "node=/nonexistent/renderD128,fail=initialize",
        {"--device=/nonexistent/renderD128#2"},
        1,
        kBannerLine,
-       "quarn-egl: cannot initialize EGL on /nonexistent/renderD128#2: "
-       "EGL_NOT_INITIALIZED (" +
-           absent + ")\n"},
+       "quarn-egl: cannot initialize EGL on " + first +
+           "#2: EGL_NOT_INITIALIZED" + absent(first)},
   };
   for (const FailingDevices& row : rows) {
     SCOPED_TRACE(row.devices);
