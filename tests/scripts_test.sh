@@ -220,9 +220,11 @@ case $case_name in
   fixture_stops_only_its_own_server)
     x="$scratch/x y"
     # The owner, in a session of its own as CTest's fixture is, lives as
-    # long as this case does.
+    # long as this case does, zombie or not.
     # shellcheck disable=SC2016 # expanded by the inner shell
-    owner='"$0" start "$1" && : >"$1.up" && while kill -0 "$2" 2>/dev/null; do sleep 0.1; done'
+    owner='"$0" start "$1" && : >"$1.up" && while kill -0 "$2" 2>/dev/null; do
+      { read -r stat <"/proc/$2/stat"; } 2>/dev/null && case ${stat##*) } in Z*) exit ;; esac
+      sleep 0.1; done'
     setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" "$$" &
     first=$!
     until [ -f "$x/display" ]; do sleep 0.05; done
@@ -246,6 +248,19 @@ case $case_name in
     rm -rf "$x"
     wait_until_gone "$x" "${display#:}" 10 || fail "left after its folder went"
     kill "$!"
+    # An owner killed outright is a zombie until its parent reaps it; under a
+    # parent that reaps nothing, as a container's first process may be, the
+    # server goes all the same.
+    rm -f "$x.up"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    setsid sh -c 'sh -c "$0" "$1" "$2" "$3" & echo $! >"$2.owner" &&
+      exec timeout 30 tail --pid="$3" -s 0.1 -f /dev/null' "$owner" "$source_repo/scripts/xvfb" "$x" "$$" &
+    reaps_nothing=$!
+    until [ -f "$x.up" ]; do sleep 0.05; done
+    read -r display <"$x/display"
+    kill -KILL "$(cat "$x.owner")"
+    wait_until_gone "$x" "${display#:}" 20 || fail "left while its owner was an unreaped zombie"
+    kill "$reaps_nothing"
     sh -c '"$0" start "$1" && read -r d <"$1/display" && "$0" stop "$1" && echo "${d#:}"' \
       "$source_repo/scripts/xvfb" "$x" >"$scratch/number"
     fixture_gone "$x" "$(cat "$scratch/number")" || fail "stop returned before the end"
