@@ -203,7 +203,8 @@ case $case_name in
     expect_egl_note "the X server at DISPLAY=:8 did not answer within 10 s" ;;
 
   # Catches a run command that cannot find its helpers through a link, to
-  # the file or to its folder.
+  # the file or to its folder, or that takes the checkout there for another
+  # one and configures it afresh.
   runs_through_a_symbolic_link)
     use_fixture_display
     ln -s "$tree/scripts/run" "$scratch/quarn-run"
@@ -211,6 +212,7 @@ case $case_name in
     for link in "$scratch/quarn-run" "$scratch/scripts/run"; do
       run_quarn "$link"
       expect_report "$status" "$scratch/out" "$scratch/err"
+      ! grep -q configuring "$scratch/err" || fail "configured afresh through $link"
     done ;;
 
   # Catches a fixture that stops a server it did not start (a second test
