@@ -186,8 +186,12 @@ struct Failure {
   explicit operator bool() const { return step != nullptr; }
 };
 
+// A vendor may fail a call and set no error (glvnd, where no vendor takes
+// a platform): the line must not read as success.
 Failure failed(const char* step) {
-  return {step, egl_error_name(eglGetError())};
+  const EGLint code = eglGetError();
+  return {step,
+          code == EGL_SUCCESS ? "EGL gives no error" : egl_error_name(code)};
 }
 
 // What a render node that failed says of itself: the reason this user

@@ -242,6 +242,8 @@ TEST_F(EglStartupTest, NamesTheStepThatFailedAndEglsError) {
   } kSteps[] = {
       {"eglGetPlatformDisplayEXT", EGL_BAD_PARAMETER,
        "cannot get an EGL display on software: EGL_BAD_PARAMETER"},
+      {"eglGetPlatformDisplayEXT", EGL_SUCCESS,
+       "cannot get an EGL display on software: EGL gives no error"},
       {"eglInitialize", EGL_NOT_INITIALIZED,
        "cannot initialize EGL on software: EGL_NOT_INITIALIZED"},
       {"eglBindAPI", EGL_BAD_PARAMETER,
