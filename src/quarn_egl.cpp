@@ -103,7 +103,9 @@ Display device_display(EGLDeviceEXT device, std::size_t index) {
   const char* extensions = device_string(device, EGL_EXTENSIONS);
   Display display{"", "GPU", EGL_PLATFORM_DEVICE_EXT, device, Kind::Gpu};
   if (has_word(extensions, "EGL_EXT_device_drm_render_node")) {
-    display.renderNode = device_string(device, EGL_DRM_RENDER_NODE_FILE_EXT);
+    const char* node = device_string(device, EGL_DRM_RENDER_NODE_FILE_EXT);
+    // No node is NULL; an empty name is no node either.
+    if (node != nullptr && *node != '\0') display.renderNode = node;
   }
   display.nvidia = has_word(extensions, "EGL_NV_device_cuda");
   if (has_word(extensions, "EGL_MESA_device_software")) {

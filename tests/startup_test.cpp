@@ -284,20 +284,23 @@ TEST_F(EglStartupTest, RefusesArgumentsItDoesNotKnow) {
 }
 
 // Catches a device named otherwise than by its render node, CUDA index,
-// software or place; a name two devices share, which --device cannot tell
-// apart; or a GPU without a render node ranked below software.
+// software or place (an empty node name is none); a name two devices
+// share, which --device cannot tell apart; or a GPU without a render node
+// ranked below software.
 TEST_F(EglStartupTest, NamesEachDeviceOnceAndRanksEveryGpuFirst) {
   scripted::script().egl.devices = {
       {kSoftware, nullptr},
       {kGpu, "/dev/dri/renderD128"},
       {kNvidia, nullptr, 1, "", 0, false, "NVIDIA Corporation", "NVIDIA H200"},
       {kGpu, "/dev/dri/renderD128"},
-      {"", nullptr}};
+      {"", nullptr},
+      {kGpu, ""}};
   EXPECT_EQ(run_egl({"--list-devices"}).out,
             "/dev/dri/renderD128\tGPU\n"
             "cuda:1\tGPU: NVIDIA Corporation, NVIDIA H200\n"
             "/dev/dri/renderD128#2\tGPU\n"
             "device 4\tGPU\n"
+            "device 5\tGPU\n"
             "software\tMesa's software renderer\n"
             "surfaceless\tMesa's surfaceless platform\n");
   for (const auto& [name, device] : {std::pair{"/dev/dri/renderD128", 2},
