@@ -156,6 +156,9 @@ case $case_name in
     run_quarn env DISPLAY=:9 "$tree/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
     expect_egl_note "no X server answers at DISPLAY=:9 (or it has no such screen)"
+    run_quarn "$tree/scripts/run" -display :9
+    expect_report "$status" "$scratch/out" "$scratch/err"
+    expect_egl_note "the toolkit cannot open the display (freeglut (.*): failed to open display ':9')"
     # A server that answers but has no GLX gets one report, with one banner.
     start_server_at 10 "$scratch/auth" -extension GLX
     run_quarn env DISPLAY=:10 XAUTHORITY="$scratch/auth" "$tree/scripts/run"
