@@ -53,7 +53,10 @@ build_preset() {
   preset=$1 && shift
   case $repo in *[\"\\\;]* | *"
 "*) say "CMake cannot build in a folder whose path holds \", \\, ; or a line break: $repo" && exit 1 ;; esac
-  if ! is_configured "$preset"; then
+  # Configured with these settings, and a manifest that Ninja can load: a
+  # folder that lost CMake's files (removed by hand, a disk that filled) is
+  # configured afresh, as one never configured is.
+  if ! is_configured "$preset" || ! ninja -C "$repo/build/$preset" -t rules >/dev/null 2>&1; then
     say "configuring build/$preset, then building it (the first time takes a minute)"
     # The record goes first and comes back only after a configure that ended
     # well: one cut short, which may have removed CMakeFiles/, is redone.

@@ -369,6 +369,10 @@ case $case_name in
       "$scratch/copy/scripts/run"
     [ "$status" -ne 0 ] || fail "a configure cut short passed"
     run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
+    expect_report "$status" "$scratch/out" "$scratch/err"
+    # So is a folder whose manifest lost CMake's files some other way.
+    rm -rf "$scratch/copy/build/release/CMakeFiles"
+    run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err" ;;
 
   # Catches a run that fails silently with no /proc (a bare chroot), or in
