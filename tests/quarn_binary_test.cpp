@@ -167,9 +167,7 @@ struct FailingDevices {
 };
 
 Finished run_on_failing_devices(const FailingDevices& row) {
-  const std::string vendors = std::string(QUARN_TEST_EGL_VENDOR) +
-                              ":/usr/share/glvnd/egl_vendor.d/50_mesa.json";
-  setenv("__EGL_VENDOR_LIBRARY_FILENAMES", vendors.c_str(), 1);
+  setenv("__EGL_VENDOR_LIBRARY_FILENAMES", QUARN_TEST_EGL_VENDORS, 1);
   setenv("QUARN_TEST_EGL_DEVICES", row.devices, 1);
   std::vector<std::string> argv{"quarn-egl"};
   argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
