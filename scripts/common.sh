@@ -10,10 +10,12 @@ say() { printf 'quarn: %s\n' "$*" >&2 || true; }
 # otherwise names the command that does. Without dpkg, it trusts the system.
 need_packages() {
   command -v dpkg-query >/dev/null || return 0
-  installed=" $(dpkg-query -W -f='${db:Status-Abbrev}${Package} ' "$@" 2>/dev/null | sed 's/ii *//g')"
+  # dpkg also lists what it knows and has not installed ("un", or "rc" for
+  # one removed): installed is an "i" in the second column, with no error.
+  installed=$(dpkg-query -W -f='${db:Status-Abbrev}:${Package} ' "$@" 2>/dev/null) || true
   missing=""
   for package in "$@"; do
-    case $installed in *" $package "*) ;; *) missing="$missing $package" ;; esac
+    case $installed in *"i :$package "*) ;; *) missing="$missing $package" ;; esac
   done
   [ -n "$missing" ] || return 0
   [ "$(id -u)" -eq 0 ] || { say "missing packages; install them with: sudo apt-get install$missing"; exit 1; }

@@ -398,6 +398,25 @@ case $case_name in
       grep -q "^usage: scripts/test" "$scratch/out" || fail "$option: $(cat "$scratch/out")"
     done ;;
 
+  # Catches a package that dpkg knows of but has not installed (never
+  # installed, or removed) taken for one installed.
+  names_each_package_it_lacks)
+    mkdir "$scratch/bin"
+    cat >"$scratch/bin/dpkg-query" <<'FAKE'
+#!/bin/sh
+format=${2#-f=} && shift 2
+for package; do
+  case $package in xvfb) state='un ' ;; xauth) state='rc ' ;; *) state='ii ' ;; esac
+  printf '%s' "$format" | sed "s/[$]{db:Status-Abbrev}/$state/; s/[$]{Package}/$package/"
+done
+FAKE
+    printf '#!/bin/sh\nexit 1\n' >"$scratch/bin/apt-get"
+    chmod +x "$scratch/bin/dpkg-query" "$scratch/bin/apt-get"
+    run_quarn env PATH="$scratch/bin:$PATH" "$tree/scripts/test" -N
+    [ "$status" -eq 1 ] || fail "status $status"
+    grep -q "install\(ing\)\{0,1\} xvfb xauth\( (apt-get\|\$\)" "$scratch/err" ||
+      fail "$(cat "$scratch/err")" ;;
+
   # Catches a build that keeps an old binary after the GL or freeglut
   # development packages change: Ninja must know their headers and libraries.
   rebuilds_when_system_headers_or_libraries_change)
