@@ -245,11 +245,13 @@ case $case_name in
     grep -q "another test run holds" "$scratch/err" || fail "$(cat "$scratch/err")"
     kill -KILL "-$first"
     wait_until_gone "$x" "${display#:}" 20 || fail "left after SIGKILL: $(ls -A "$x" 2>&1)"
-    # However its folder goes (rm -rf build), the server goes within a second.
+    # However its folder goes (rm -rf build), the server goes within a second;
+    # a folder named from the caller's own is the same folder.
     rm -f "$x.up"
-    setsid sh -c "$owner" "$source_repo/scripts/xvfb" "$x" "$$" &
-    until [ -f "$x.up" ]; do sleep 0.05; done
-    read -r display <"$x/display"
+    (cd "$scratch" && exec setsid sh -c "$owner" "$source_repo/scripts/xvfb" "x y" "$$") &
+    tries=0
+    until [ -f "$x.up" ] || [ $tries -ge 200 ]; do tries=$((tries + 1)) && sleep 0.05; done
+    { read -r display <"$x/display"; } 2>/dev/null || fail "no server in a folder named from the caller's"
     rm -rf "$x"
     wait_until_gone "$x" "${display#:}" 10 || fail "left after its folder went"
     kill "$!"
