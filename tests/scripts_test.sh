@@ -319,11 +319,16 @@ case $case_name in
       fail "$(cat "$scratch/err")" ;;
 
   # Catches options and descriptors the script cannot take: the toolkit's
-  # indirect contexts, and a closed standard error.
+  # indirect contexts, a closed standard error, and a closed standard output
+  # that must fail as quarn alone does, not in the shell.
   runs_indirect_and_with_standard_error_closed)
     use_fixture_display
     run_quarn "$tree/scripts/run" -indirect
     expect_report "$status" "$scratch/out" "$scratch/err"
+    status=0
+    "$tree/scripts/run" >&- 2>"$scratch/err" || status=$?
+    [ "$status:$(cat "$scratch/err")" = "1:quarn: write error: Bad file descriptor" ] ||
+      fail "closed standard output: status $status: $(cat "$scratch/err")"
     status=0
     env -u DISPLAY "$tree/scripts/run" >"$scratch/out" 2>&- || status=$?
     expect_report "$status" "$scratch/out" /dev/null
