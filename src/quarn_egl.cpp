@@ -71,7 +71,9 @@ std::vector<EGLDeviceEXT> devices() {
   if (query == nullptr || !query(0, nullptr, &count) || count <= 0) return {};
   std::vector<EGLDeviceEXT> found(static_cast<std::size_t>(count));
   if (!query(count, found.data(), &count)) return {};
-  found.resize(static_cast<std::size_t>(count));
+  // A vendor that answers with more than it was given room for has filled
+  // no more than that room.
+  found.resize(std::min(found.size(), static_cast<std::size_t>(count)));
   return found;
 }
 
@@ -81,6 +83,15 @@ const char* device_string(EGLDeviceEXT device, EGLint name) {
   return query != nullptr ? query(device, name) : nullptr;
 }
 
+// What a driver gives goes on one line, a device's in --list-devices or a
+// message's: a tab or line break of its own would split it.
+std::string one_line(std::string text) {
+  std::replace_if(
+      text.begin(), text.end(),
+      [](unsigned char c) { return c < 0x20 || c == 0x7f; }, ' ');
+  return text;
+}
+
 // By its DRM render node; else by its CUDA index (NVIDIA's device in a
 // container without /dev/dri); else as Mesa's software device; else by its
 // place in EGL's list.
@@ -88,7 +99,7 @@ std::string device_name(const Display& display, std::size_t index) {
   const auto attribute =
       egl_function<PFNEGLQUERYDEVICEATTRIBEXTPROC>("eglQueryDeviceAttribEXT");
   EGLAttrib cuda = -1;
-  if (display.renderNode != nullptr) return display.renderNode;
+  if (display.renderNode != nullptr) return one_line(display.renderNode);
   if (display.nvidia && attribute != nullptr &&
       attribute(static_cast<EGLDeviceEXT>(display.native), EGL_CUDA_DEVICE_NV,
                 &cuda)) {
@@ -118,7 +129,8 @@ Display device_display(EGLDeviceEXT device, std::size_t index) {
     const char* vendor = device_string(device, EGL_VENDOR);
     const char* renderer = device_string(device, EGL_RENDERER_EXT);
     if (vendor != nullptr && renderer != nullptr) {
-      display.description += std::string(": ") + vendor + ", " + renderer;
+      display.description +=
+          ": " + one_line(std::string(vendor) + ", " + renderer);
     }
   }
   return display;
@@ -207,7 +219,7 @@ std::string render_node_cause(const char* node) {
   }
   const int reason = errno;
   std::string cause =
-      std::string("cannot open ") + node + ": " + std::strerror(reason);
+      "cannot open " + one_line(node) + ": " + std::strerror(reason);
   struct stat info {};
   if (reason == EACCES && stat(node, &info) == 0) {
     const group* owner = getgrgid(info.st_gid);

@@ -285,19 +285,19 @@ TEST_F(EglStartupTest, RefusesArgumentsItDoesNotKnow) {
 
 // Catches a device named otherwise than by its render node, CUDA index,
 // software or place (an empty node name is none); a name two devices
-// share, which --device cannot tell apart; or a GPU without a render node
-// ranked below software.
+// share, which --device cannot tell apart; a GPU without a render node
+// ranked below software; or a driver's tab or line break splitting a line.
 TEST_F(EglStartupTest, NamesEachDeviceOnceAndRanksEveryGpuFirst) {
   scripted::script().egl.devices = {
       {kSoftware, nullptr},
       {kGpu, "/dev/dri/renderD128"},
-      {kNvidia, nullptr, 1, "", 0, false, "NVIDIA Corporation", "NVIDIA H200"},
+      {kNvidia, nullptr, 1, "", 0, false, "NVIDIA\tCorporation", "H200\nNVL"},
       {kGpu, "/dev/dri/renderD128"},
       {"", nullptr},
       {kGpu, ""}};
   EXPECT_EQ(run_egl({"--list-devices"}).out,
             "/dev/dri/renderD128\tGPU\n"
-            "cuda:1\tGPU: NVIDIA Corporation, NVIDIA H200\n"
+            "cuda:1\tGPU: NVIDIA Corporation, H200 NVL\n"
             "/dev/dri/renderD128#2\tGPU\n"
             "device 4\tGPU\n"
             "device 5\tGPU\n"
