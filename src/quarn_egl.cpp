@@ -184,6 +184,9 @@ std::string egl_error_name(EGLint code) {
       "EGL_BAD_CONTEXT",   "EGL_BAD_CURRENT_SURFACE", "EGL_BAD_DISPLAY",
       "EGL_BAD_MATCH",     "EGL_BAD_NATIVE_PIXMAP",   "EGL_BAD_NATIVE_WINDOW",
       "EGL_BAD_PARAMETER", "EGL_BAD_SURFACE",         "EGL_CONTEXT_LOST"};
+  // The device extensions' own error, which a driver gives for a device it
+  // listed but cannot serve.
+  if (code == EGL_BAD_DEVICE_EXT) return "EGL_BAD_DEVICE_EXT";
   const EGLint index = code - EGL_SUCCESS;
   if (index >= 0 && index < static_cast<EGLint>(std::size(kNames))) {
     return kNames[index];

@@ -1,5 +1,7 @@
 // The start-up sequence, run against the scripted GL and GLUT doubles: what
 // main asks of the toolkit, in which order, and what it writes.
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -242,6 +244,8 @@ TEST_F(EglStartupTest, NamesTheStepThatFailedAndEglsError) {
   } kSteps[] = {
       {"eglGetPlatformDisplayEXT", EGL_BAD_PARAMETER,
        "cannot get an EGL display on software: EGL_BAD_PARAMETER"},
+      {"eglGetPlatformDisplayEXT", EGL_BAD_DEVICE_EXT,
+       "cannot get an EGL display on software: EGL_BAD_DEVICE_EXT"},
       {"eglGetPlatformDisplayEXT", EGL_SUCCESS,
        "cannot get an EGL display on software: EGL gives no error"},
       {"eglInitialize", EGL_NOT_INITIALIZED,
