@@ -274,12 +274,14 @@ TEST_F(EglStartupTest, NamesTheStepThatFailedAndEglsError) {
             "--list-devices names them)\n");
 }
 
-// Catches options that run a report they do not ask for: a misspelt one is
-// refused with the usage, before any EGL call.
+// Catches options that run a report they do not ask for: a misspelt one, or
+// --device without a name, is refused with the usage, before any EGL call.
 TEST_F(EglStartupTest, RefusesArgumentsItDoesNotKnow) {
-  for (const char* argument : {"--devices", "-sync", "--device"}) {
-    const EglRun run = run_egl({argument});
-    EXPECT_EQ(run.status, 2) << argument;
+  const std::vector<std::vector<std::string>> kRefused = {
+      {"--devices"}, {"-sync"}, {"--device"}, {"--device", ""}};
+  for (const auto& arguments : kRefused) {
+    const EglRun run = run_egl(arguments);
+    EXPECT_EQ(run.status, 2) << arguments[0];
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("quarn-egl: unknown argument", 0), 0u) << run.err;
   }
