@@ -357,11 +357,12 @@ bool nvidia_driver_present() {
   return any;
 }
 
-// Where the report came from software while an NVIDIA GPU is here, EGL
-// could not see it: says what is missing.
-void say_if_an_nvidia_gpu_went_unseen(const Display& served,
+// Where the report came from software, or from nothing, while an NVIDIA
+// GPU is here, EGL could not see it: says what is missing. `served` is
+// null where every display failed.
+void say_if_an_nvidia_gpu_went_unseen(const Display* served,
                                       const std::vector<Display>& all) {
-  if (served.kind == Kind::Gpu) return;
+  if (served != nullptr && served->kind == Kind::Gpu) return;
   for (const Display& display : all) {
     if (display.nvidia) return;
   }
@@ -416,9 +417,10 @@ int report(const Options& options) {
       std::fprintf(stderr, "quarn-egl: served by %s (%s)\n",
                    display->name.c_str(), display->description.c_str());
     }
-    say_if_an_nvidia_gpu_went_unseen(*display, all);
+    say_if_an_nvidia_gpu_went_unseen(display, all);
     return status;
   }
+  say_if_an_nvidia_gpu_went_unseen(nullptr, all);
   return 1;
 }
 

@@ -401,8 +401,9 @@ TEST_F(EglStartupTest, ReportsOpenGlEsWhereTheDeviceHasNoDesktopGl) {
                                       "eglCreateContext(0x3098=2)"}));
 }
 
-// Catches an NVIDIA GPU that EGL cannot see passed over in silence, or
-// named where NVIDIA's EGL device is there and only failed.
+// Catches an NVIDIA GPU that EGL cannot see passed over in silence, where
+// software served or where nothing did, or named where NVIDIA's EGL device
+// is there and only failed.
 TEST_F(EglStartupTest, SaysWhenAnNvidiaGpuIsHereButNotInEgl) {
   if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
   EglRun run = run_egl_in_child({}, give_an_nvidia_driver);
@@ -420,6 +421,12 @@ TEST_F(EglStartupTest, SaysWhenAnNvidiaGpuIsHereButNotInEgl) {
   EXPECT_EQ(run.err,
             "quarn-egl: cannot initialize EGL on cuda:0: "
             "EGL_NOT_INITIALIZED\n");
+  scripted::reset();
+  scripted::script().egl.failing = "eglInitialize";
+  run = run_egl_in_child({}, give_an_nvidia_driver);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, ::testing::HasSubstr("\nquarn-egl: an NVIDIA GPU is "
+                                            "here, but no EGL device is"));
 }
 
 // Catches a --version that runs a report or is refused.
