@@ -215,9 +215,10 @@ Failure failed(const char* step) {
 
 // What a render node that failed says of itself: the reason this user
 // cannot open it, with the group to join where that is the reason. Empty
-// where it opens, and the cause lies elsewhere.
+// where it opens, and the cause lies elsewhere. The name is the driver's:
+// whatever file it names, opening it neither waits nor takes a terminal.
 std::string render_node_cause(const char* node) {
-  const int fd = open(node, O_RDWR | O_CLOEXEC);
+  const int fd = open(node, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd != -1) {
     close(fd);
     return "";
