@@ -41,6 +41,11 @@ foreach(dir IN ITEMS INCLUDEDIR LIBDIR)
     set(QUARN_PC_${dir} "\${prefix}/${QUARN_PC_${dir}}")
   endif()
 endforeach()
+# pkg-config splits a value at blanks unless they are escaped, and keeps the
+# escape in the flags it prints, for the shell that reads them.
+foreach(variable IN ITEMS PREFIX INCLUDEDIR LIBDIR)
+  string(REPLACE " " "\\ " QUARN_PC_${variable} "${QUARN_PC_${variable}}")
+endforeach()
 if(BUILD_SHARED_LIBS)
   set(QUARN_PC_REQUIRES Requires.private)
 else()

@@ -63,8 +63,9 @@ elseif(ROW STREQUAL "pkg_config_c_with_its_own_init")
 
 elseif(ROW STREQUAL "pkg_config_with_an_absolute_libdir")
   # GNUInstallDirs takes an absolute CMAKE_INSTALL_LIBDIR, such as
-  # <prefix>/lib64: quarn.pc must still name the folders it installs to.
-  set(prefix "${WORK}/prefix")
+  # <prefix>/lib64: quarn.pc must still name the folders it installs to,
+  # blanks in their names included.
+  set(prefix "${WORK}/pre fix")
   run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK}/build" -G Ninja -DQUARN_INSTALL=ON
       -DQUARN_BUILD_TOOL=OFF -DQUARN_BUILD_TESTS=OFF "-DCMAKE_INSTALL_PREFIX=${prefix}"
       "-DCMAKE_INSTALL_LIBDIR=${prefix}/lib64")
