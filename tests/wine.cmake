@@ -37,11 +37,15 @@ list(POP_FRONT words)  # the script
 list(POP_FRONT words mode)
 
 # Runs PROGRAM with the arguments through cmd, which clears DISPLAY first.
+# Wine hands cmd a quoted path as \"...\", which cmd cannot run, so PROGRAM
+# is started by its bare name from its own folder, whatever blanks its path
+# holds: cmd looks in the current folder first.
 function(run_windows_program program)
-  string(REPLACE "/" "\\" windows_program "Z:${program}")
+  get_filename_component(folder "${program}" DIRECTORY)
+  get_filename_component(name "${program}" NAME)
   list(JOIN ARGN " " arguments)
-  execute_process(COMMAND wine cmd /c "set DISPLAY=&& ${windows_program} ${arguments}"
-    RESULT_VARIABLE status ${output})
+  execute_process(COMMAND wine cmd /c "set DISPLAY=&& ${name} ${arguments}"
+    WORKING_DIRECTORY "${folder}" RESULT_VARIABLE status ${output})
   set(status ${status} PARENT_SCOPE)
   set(out "${out}" PARENT_SCOPE)
 endfunction()
