@@ -447,7 +447,6 @@ int main(int argc, char** argv) {
       std::printf("%s\n", quarn_program::kVersionBanner);
       return quarn_program::finish_standard_output("quarn-egl");
     }
-    // --device takes a name, never an empty one: that would try them all.
     if (argument == "--list-devices") {
       listing = true;
     } else if (argument == "--say-device") {
@@ -457,7 +456,7 @@ int main(int argc, char** argv) {
     } else if (argument.starts_with("--device=") && argument.size() > 9) {
       options.device = argument.substr(9);
     } else if (argument == "--device" && i + 1 < argc && *argv[i + 1]) {
-      options.device = argv[++i];
+      options.device = argv[++i];  // never empty: that would try them all
     } else {
       return usage_error(argv[i]);
     }
