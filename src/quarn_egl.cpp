@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -213,15 +214,32 @@ Failure failed(const char* step) {
           code == EGL_SUCCESS ? "EGL gives no error" : egl_error_name(code)};
 }
 
+// The kernel driver of a render node that opens, as sysfs names it: vgem,
+// virtio_gpu without 3D, or nvidia without NVIDIA's EGL library tell users
+// why no EGL driver here serves it. Empty where sysfs names none.
+std::string kernel_driver_cause(const char* node) {
+  struct stat info {};
+  if (stat(node, &info) != 0 || !S_ISCHR(info.st_mode)) return "";
+  const std::string link =
+      "/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
+      std::to_string(minor(info.st_rdev)) + "/device/driver";
+  char target[4096];
+  const ssize_t length = readlink(link.c_str(), target, sizeof target);
+  if (length <= 0 || length == sizeof target) return "";
+  const std::string_view path(target, static_cast<std::size_t>(length));
+  return "its kernel driver is " +
+         one_line(std::string(path.substr(path.rfind('/') + 1)));
+}
+
 // What a render node that failed says of itself: the reason this user
-// cannot open it, with the group to join where that is the reason. Empty
-// where it opens, and the cause lies elsewhere. The name is the driver's:
-// whatever file it names, opening it neither waits nor takes a terminal.
+// cannot open it, with the group to join where that is the reason, or
+// else its kernel driver. The name is the driver's: whatever file it
+// names, opening it neither waits nor takes a terminal.
 std::string render_node_cause(const char* node) {
   const int fd = open(node, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd != -1) {
     close(fd);
-    return "";
+    return kernel_driver_cause(node);
   }
   const int reason = errno;
   std::string cause =

@@ -184,6 +184,22 @@ void give_an_nvidia_driver() {
   }
 }
 
+// sysfs as the kernel leaves it for a render node of vgem, which no EGL
+// driver serves, in a mount namespace of the child's own: /dev/null's
+// numbers stand for the node's, so that /dev/null is the node.
+void give_dev_null_a_vgem_driver() {
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("none", "/sys/dev/char", "tmpfs", 0, nullptr) != 0 ||
+      mkdir("/sys/dev/char/1:3", 0755) != 0 ||
+      mkdir("/sys/dev/char/1:3/device", 0755) != 0 ||
+      symlink("../../../bus/platform/drivers/vgem",
+              "/sys/dev/char/1:3/device/driver") != 0) {
+    std::perror("cannot give /dev/null a driver");
+    _exit(99);
+  }
+}
+
 const char* const kGpu = "EGL_EXT_device_drm_render_node";
 // What the scripted GL strings make of the report.
 const std::string kReportLines =
@@ -363,7 +379,8 @@ TEST_F(EglStartupTest, TriesEachDeviceInTurnAndNamesEachFailure) {
 }
 
 // Catches a render node this user may not open reported without the
-// reason, or without the group that would let them in.
+// reason, or without the group that would let them in; or one that opens
+// but fails reported without its kernel driver.
 TEST_F(EglStartupTest, SaysWhyARenderNodeCannotBeOpened) {
   char folder[] = "/tmp/quarn-node-XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
@@ -383,6 +400,13 @@ TEST_F(EglStartupTest, SaysWhyARenderNodeCannotBeOpened) {
                          ": EGL_NOT_INITIALIZED (cannot open " + node +
                          ": Permission denied; add this user to group " +
                          owner->gr_name + ")\n");
+  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  scripted::script().egl.devices = {
+      {kGpu, "/dev/null", 0, "eglInitialize", EGL_NOT_INITIALIZED}};
+  EXPECT_EQ(
+      run_egl_in_child({"--device=/dev/null"}, give_dev_null_a_vgem_driver).err,
+      "quarn-egl: cannot initialize EGL on /dev/null: EGL_NOT_INITIALIZED "
+      "(its kernel driver is vgem)\n");
 }
 
 // Catches a device with OpenGL ES alone given up, asked for ES 1, or used
