@@ -93,6 +93,22 @@ std::string one_line(std::string text) {
   return text;
 }
 
+// The kernel driver of a render node, as sysfs names it without opening
+// the node: i915 beside nvidia, or vgem, which no EGL driver serves. Empty
+// where sysfs names none.
+std::string kernel_driver(const char* node) {
+  struct stat info {};
+  if (stat(node, &info) != 0 || !S_ISCHR(info.st_mode)) return "";
+  const std::string link =
+      "/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
+      std::to_string(minor(info.st_rdev)) + "/device/driver";
+  char target[4096];
+  const ssize_t length = readlink(link.c_str(), target, sizeof target);
+  if (length <= 0 || length == sizeof target) return "";
+  const std::string_view path(target, static_cast<std::size_t>(length));
+  return one_line(std::string(path.substr(path.rfind('/') + 1)));
+}
+
 // By its DRM render node; else by its CUDA index (NVIDIA's device in a
 // container without /dev/dri); else as Mesa's software device; else by its
 // place in EGL's list.
@@ -110,6 +126,24 @@ std::string device_name(const Display& display, std::size_t index) {
   return "device " + std::to_string(index);
 }
 
+// What EGL and sysfs say of a device without initializing anything: its
+// vendor and renderer, and its render node's kernel driver.
+void describe(Display& display, const char* extensions) {
+  const auto device = static_cast<EGLDeviceEXT>(display.native);
+  if (has_word(extensions, "EGL_EXT_device_query_name")) {
+    const char* vendor = device_string(device, EGL_VENDOR);
+    const char* renderer = device_string(device, EGL_RENDERER_EXT);
+    if (vendor != nullptr && renderer != nullptr) {
+      display.description +=
+          ": " + one_line(std::string(vendor) + ", " + renderer);
+    }
+  }
+  if (display.renderNode != nullptr) {
+    const std::string driver = kernel_driver(display.renderNode);
+    if (!driver.empty()) display.description += "; kernel driver " + driver;
+  }
+}
+
 // The device as a display. Every device but Mesa's software one is a GPU.
 Display device_display(EGLDeviceEXT device, std::size_t index) {
   const char* extensions = device_string(device, EGL_EXTENSIONS);
@@ -125,15 +159,7 @@ Display device_display(EGLDeviceEXT device, std::size_t index) {
     display.description = "Mesa's software renderer";
   }
   display.name = device_name(display, index);
-  // Names that EGL gives without initializing anything.
-  if (has_word(extensions, "EGL_EXT_device_query_name")) {
-    const char* vendor = device_string(device, EGL_VENDOR);
-    const char* renderer = device_string(device, EGL_RENDERER_EXT);
-    if (vendor != nullptr && renderer != nullptr) {
-      display.description +=
-          ": " + one_line(std::string(vendor) + ", " + renderer);
-    }
-  }
+  describe(display, extensions);
   return display;
 }
 
@@ -214,23 +240,6 @@ Failure failed(const char* step) {
           code == EGL_SUCCESS ? "EGL gives no error" : egl_error_name(code)};
 }
 
-// The kernel driver of a render node that opens, as sysfs names it: vgem,
-// virtio_gpu without 3D, or nvidia without NVIDIA's EGL library tell users
-// why no EGL driver here serves it. Empty where sysfs names none.
-std::string kernel_driver_cause(const char* node) {
-  struct stat info {};
-  if (stat(node, &info) != 0 || !S_ISCHR(info.st_mode)) return "";
-  const std::string link =
-      "/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
-      std::to_string(minor(info.st_rdev)) + "/device/driver";
-  char target[4096];
-  const ssize_t length = readlink(link.c_str(), target, sizeof target);
-  if (length <= 0 || length == sizeof target) return "";
-  const std::string_view path(target, static_cast<std::size_t>(length));
-  return "its kernel driver is " +
-         one_line(std::string(path.substr(path.rfind('/') + 1)));
-}
-
 // What a render node that failed says of itself: the reason this user
 // cannot open it, with the group to join where that is the reason, or
 // else its kernel driver. The name is the driver's: whatever file it
@@ -239,7 +248,8 @@ std::string render_node_cause(const char* node) {
   const int fd = open(node, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd != -1) {
     close(fd);
-    return kernel_driver_cause(node);
+    const std::string driver = kernel_driver(node);
+    return driver.empty() ? "" : "its kernel driver is " + driver;
   }
   const int reason = errno;
   std::string cause =

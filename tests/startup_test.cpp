@@ -215,9 +215,9 @@ class EglStartupTest : public StartupTest {};
 // wrong device, or a listing out of the order the report uses.
 TEST_F(EglStartupTest, PrefersAGpuToSoftwareThenSurfaceless) {
   scripted::script().egl.devices = {{kSoftware, nullptr},
-                                    {kGpu, "/dev/dri/renderD128"}};
+                                    {kGpu, "/nonexistent/renderD128"}};
   EXPECT_EQ(run_egl({"--list-devices"}).out,
-            "/dev/dri/renderD128\tGPU\nsoftware\tMesa's software renderer\n"
+            "/nonexistent/renderD128\tGPU\nsoftware\tMesa's software renderer\n"
             "surfaceless\tMesa's surfaceless platform\n");
   const EglRun run = run_egl({});
   EXPECT_EQ(run.status, 0);
@@ -308,25 +308,27 @@ TEST_F(EglStartupTest, RefusesArgumentsItDoesNotKnow) {
 // Catches a device named otherwise than by its render node, CUDA index,
 // software or place (an empty node name is none); a name two devices
 // share, which --device cannot tell apart; a GPU without a render node
-// ranked below software; or a driver's tab or line break splitting a line.
+// ranked below software; a driver's tab or line break splitting a line; or
+// a render node listed without the kernel driver that sysfs names. Nodes
+// that no machine has keep the rows from meeting a real GPU's.
 TEST_F(EglStartupTest, NamesEachDeviceOnceAndRanksEveryGpuFirst) {
   scripted::script().egl.devices = {
       {kSoftware, nullptr},
-      {kGpu, "/dev/dri/renderD128"},
+      {kGpu, "/nonexistent/renderD128"},
       {kNvidia, nullptr, 1, "", 0, false, "NVIDIA\tCorporation", "H200\nNVL"},
-      {kGpu, "/dev/dri/renderD128"},
+      {kGpu, "/nonexistent/renderD128"},
       {"", nullptr},
       {kGpu, ""}};
   EXPECT_EQ(run_egl({"--list-devices"}).out,
-            "/dev/dri/renderD128\tGPU\n"
+            "/nonexistent/renderD128\tGPU\n"
             "cuda:1\tGPU: NVIDIA Corporation, H200 NVL\n"
-            "/dev/dri/renderD128#2\tGPU\n"
+            "/nonexistent/renderD128#2\tGPU\n"
             "device 4\tGPU\n"
             "device 5\tGPU\n"
             "software\tMesa's software renderer\n"
             "surfaceless\tMesa's surfaceless platform\n");
-  for (const auto& [name, device] : {std::pair{"/dev/dri/renderD128", 2},
-                                     {"/dev/dri/renderD128#2", 4},
+  for (const auto& [name, device] : {std::pair{"/nonexistent/renderD128", 2},
+                                     {"/nonexistent/renderD128#2", 4},
                                      {"cuda:1", 3},
                                      {"device 4", 5}}) {
     scripted::calls().clear();
@@ -334,6 +336,12 @@ TEST_F(EglStartupTest, NamesEachDeviceOnceAndRanksEveryGpuFirst) {
     EXPECT_EQ(scripted::calls().at(0), "eglGetPlatformDisplayEXT(device " +
                                            std::to_string(device) + ")");
   }
+  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  scripted::script().egl.devices = {{kGpu, "/dev/null"}};
+  EXPECT_EQ(
+      run_egl_in_child({"--list-devices"}, give_dev_null_a_vgem_driver).out,
+      "/dev/null\tGPU; kernel driver vgem\n"
+      "surfaceless\tMesa's surfaceless platform\n");
 }
 
 // Catches a run that stops at the first failing device though a later one
