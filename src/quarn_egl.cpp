@@ -46,6 +46,7 @@ struct Display {
   void* native;
   Kind kind = Kind::Surfaceless;
   const char* renderNode = nullptr;  // the device's DRM render node
+  std::string kernelDriver{};        // the render node's, where sysfs names it
   bool nvidia = false;               // NVIDIA's own device (EGL_NV_device_cuda)
 };
 
@@ -138,9 +139,8 @@ void describe(Display& display, const char* extensions) {
           ": " + one_line(std::string(vendor) + ", " + renderer);
     }
   }
-  if (display.renderNode != nullptr) {
-    const std::string driver = kernel_driver(display.renderNode);
-    if (!driver.empty()) display.description += "; kernel driver " + driver;
+  if (!display.kernelDriver.empty()) {
+    display.description += "; kernel driver " + display.kernelDriver;
   }
 }
 
@@ -151,7 +151,10 @@ Display device_display(EGLDeviceEXT device, std::size_t index) {
   if (has_word(extensions, "EGL_EXT_device_drm_render_node")) {
     const char* node = device_string(device, EGL_DRM_RENDER_NODE_FILE_EXT);
     // No node is NULL; an empty name is no node either.
-    if (node != nullptr && *node != '\0') display.renderNode = node;
+    if (node != nullptr && *node != '\0') {
+      display.renderNode = node;
+      display.kernelDriver = kernel_driver(node);
+    }
   }
   display.nvidia = has_word(extensions, "EGL_NV_device_cuda");
   if (has_word(extensions, "EGL_MESA_device_software")) {
@@ -244,12 +247,14 @@ Failure failed(const char* step) {
 // cannot open it, with the group to join where that is the reason, or
 // else its kernel driver. The name is the driver's: whatever file it
 // names, opening it neither waits nor takes a terminal.
-std::string render_node_cause(const char* node) {
+std::string render_node_cause(const Display& display) {
+  const char* node = display.renderNode;
   const int fd = open(node, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd != -1) {
     close(fd);
-    const std::string driver = kernel_driver(node);
-    return driver.empty() ? "" : "its kernel driver is " + driver;
+    return display.kernelDriver.empty()
+               ? ""
+               : "its kernel driver is " + display.kernelDriver;
   }
   const int reason = errno;
   std::string cause =
@@ -269,9 +274,8 @@ std::string render_node_cause(const char* node) {
 void say_failure(const Failure& failure, const Display& display) {
   std::string line = "quarn-egl: cannot " + std::string(failure.step) + " on " +
                      display.name + ": " + failure.why;
-  const std::string cause = display.renderNode != nullptr
-                                ? render_node_cause(display.renderNode)
-                                : "";
+  const std::string cause =
+      display.renderNode != nullptr ? render_node_cause(display) : "";
   if (!cause.empty()) line += " (" + cause + ")";
   std::fflush(stdout);
   std::fprintf(stderr, "%s\n", line.c_str());
