@@ -269,13 +269,27 @@ std::string render_node_cause(const Display& display) {
   return cause;
 }
 
+// Why Mesa's surfaceless platform, named where nothing else is, could not
+// be had: libEGL loaded no EGL driver at all (a container that lacks
+// Mesa's), or none of those it loaded offers the platform.
+std::string surfaceless_cause() {
+  const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+  if (has_word(client, "EGL_MESA_platform_surfaceless")) return "";
+  return client == nullptr || *client == '\0'
+             ? "libEGL finds no EGL driver: Mesa's is libEGL_mesa.so.0, in "
+               "Debian's libegl-mesa0"
+             : "no EGL driver here offers it: Mesa's, libEGL_mesa.so.0, does";
+}
+
 // One line on standard error: the step that failed, where, EGL's error,
 // and the cause where one can be found.
 void say_failure(const Failure& failure, const Display& display) {
   std::string line = "quarn-egl: cannot " + std::string(failure.step) + " on " +
                      display.name + ": " + failure.why;
   const std::string cause =
-      display.renderNode != nullptr ? render_node_cause(display) : "";
+      display.renderNode != nullptr ? render_node_cause(display)
+      : display.platform == EGL_PLATFORM_SURFACELESS_MESA ? surfaceless_cause()
+                                                          : "";
   if (!cause.empty()) line += " (" + cause + ")";
   std::fflush(stdout);
   std::fprintf(stderr, "%s\n", line.c_str());

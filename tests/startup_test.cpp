@@ -251,7 +251,8 @@ TEST_F(EglStartupTest, UsesSurfacelessWithoutDevicesAndAPbufferWhereNeeded) {
 }
 
 // Catches a failure that is silent, unnamed, reported as success, or that
-// goes on to a report in no context: each step's own line, after the banner.
+// goes on to a report in no context: each step's own line, after the banner;
+// or, where no driver offers surfaceless, a line that does not say so.
 TEST_F(EglStartupTest, NamesTheStepThatFailedAndEglsError) {
   const struct {
     const char* call;
@@ -284,6 +285,17 @@ TEST_F(EglStartupTest, NamesTheStepThatFailedAndEglsError) {
     EXPECT_EQ(run.out, kBannerLine);
     EXPECT_EQ(run.err, std::string("quarn-egl: ") + step.line + "\n");
   }
+  // Surfaceless, tried where nothing else is, says that no driver offers it
+  // (where libEGL has no driver at all, the real stack shows).
+  scripted::reset();
+  scripted::script().egl.clientExtensions = "EGL_EXT_platform_device";
+  scripted::script().egl.devices.clear();
+  scripted::script().egl.failing = "eglGetPlatformDisplayEXT";
+  scripted::script().egl.error = EGL_BAD_PARAMETER;
+  EXPECT_EQ(run_egl({}).err,
+            "quarn-egl: cannot get an EGL display on surfaceless: "
+            "EGL_BAD_PARAMETER (no EGL driver here offers it: Mesa's, "
+            "libEGL_mesa.so.0, does)\n");
   scripted::reset();
   EXPECT_EQ(run_egl({"--device=/dev/dri/renderD129"}).err,
             "quarn-egl: no device /dev/dri/renderD129 (quarn-egl "
