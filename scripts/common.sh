@@ -43,7 +43,7 @@ lock_build_folder() {
 configured_as() { printf '%s\n%s' "$repo" "${QUARN_CMAKE_ARGS:-}"; }
 # Read by the shell itself: the check runs on every run, where a fork shows.
 is_configured() {
-  [ -f "$repo/build/$1/build.ninja" ] || return 1
+  [ -f "$repo/build/$1/build.ninja" ] && [ -f "$repo/build/$1/CMakeCache.txt" ] || return 1
   { IFS= read -r dir && { IFS= read -r args || true; }; } 2>/dev/null \
     <"$repo/build/$1/quarn-configured" || return 1
   [ "$dir" = "$repo" ] && [ "$args" = "${QUARN_CMAKE_ARGS:-}" ]
@@ -55,10 +55,13 @@ build_preset() {
   preset=$1 && shift
   case $repo in *[\"\\\;]* | *"
 "*) say "CMake cannot build in a folder whose path holds \", \\, ; or a line break: $repo" && exit 1 ;; esac
-  # Configured with these settings, and a manifest that Ninja can load: a
-  # folder that lost CMake's files (removed by hand, a disk that filled) is
-  # configured afresh, as one never configured is.
-  if ! is_configured "$preset" || ! ninja -C "$repo/build/$preset" -t rules >/dev/null 2>&1; then
+  # Configured with these settings, a manifest that Ninja can load, and a
+  # cache that names its generator: a folder that lost CMake's files or
+  # part of its cache (removed by hand, a disk that filled) is configured
+  # afresh, as one never configured is. Ninja would otherwise have CMake
+  # regenerate from that cache, which never brings its manifest up to date.
+  if ! is_configured "$preset" || ! ninja -C "$repo/build/$preset" -t rules >/dev/null 2>&1 ||
+    ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$repo/build/$preset/CMakeCache.txt"; then
     say "configuring build/$preset, then building it (the first time takes a minute)"
     # The record goes first and comes back only after a configure that ended
     # well: one cut short, which may have removed CMakeFiles/, is redone.

@@ -356,9 +356,10 @@ case $case_name in
     grep -q "are not yours .*: sudo rm -rf /mnt/build/release\$" "$scratch/err" ||
       fail "$(cat "$scratch/err")" ;;
 
-  # Catches a copied or moved checkout that runs the original's build, or
-  # one that reconfigures on every run for options that compare unequal
-  # only as the shell reads them back.
+  # Catches a copied or moved checkout that runs the original's build, one
+  # that reconfigures on every run for options that compare unequal only as
+  # the shell reads them back, or a folder broken for good by a configure
+  # cut short or a cache removed.
   configures_a_copied_checkout_afresh_and_only_once)
     cp -a "$tree" "$scratch/copy"
     run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
@@ -377,10 +378,13 @@ case $case_name in
     [ "$status" -ne 0 ] || fail "a configure cut short passed"
     run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
     expect_report "$status" "$scratch/out" "$scratch/err"
-    # So is a folder whose manifest lost CMake's files some other way.
-    rm -rf "$scratch/copy/build/release/CMakeFiles"
-    run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
-    expect_report "$status" "$scratch/out" "$scratch/err" ;;
+    # So is a folder whose manifest lost CMake's files some other way, or
+    # that lost its cache, or part of it.
+    for damage in "rm -rf CMakeFiles" "rm CMakeCache.txt" "truncate -s 100 CMakeCache.txt"; do
+      (cd "$scratch/copy/build/release" && $damage)
+      run_quarn env -u DISPLAY QUARN_CMAKE_ARGS=' -DQUARN_X=a\b' "$scratch/copy/scripts/run"
+      expect_report "$status" "$scratch/out" "$scratch/err"
+    done ;;
 
   # Catches a run that fails silently with no /proc (a bare chroot), or in
   # a folder whose name CMake cannot take without saying so.
