@@ -43,7 +43,7 @@ lock_build_folder() {
 configured_as() { printf '%s\n%s' "$repo" "${QUARN_CMAKE_ARGS:-}"; }
 # Read by the shell itself: the check runs on every run, where a fork shows.
 is_configured() {
-  [ -f "$repo/build/$1/build.ninja" ] && [ -f "$repo/build/$1/CMakeCache.txt" ] || return 1
+  [ -f "$repo/build/$1/build.ninja" ] || return 1
   { IFS= read -r dir && { IFS= read -r args || true; }; } 2>/dev/null \
     <"$repo/build/$1/quarn-configured" || return 1
   [ "$dir" = "$repo" ] && [ "$args" = "${QUARN_CMAKE_ARGS:-}" ]
