@@ -269,9 +269,13 @@ case $case_name in
     kill -KILL "$(cat "$x.owner")"
     wait_until_gone "$x" "${display#:}" 20 || fail "left while its owner was an unreaped zombie"
     kill "$reaps_nothing"
-    sh -c '"$0" start "$1" && read -r d <"$1/display" && "$0" stop "$1" && echo "${d#:}"' \
-      "$source_repo/scripts/xvfb" "$x" >"$scratch/number"
-    fixture_gone "$x" "$(cat "$scratch/number")" || fail "stop returned before the end"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    sh -c '"$0" start "$1" && read -r d <"$1/display" && read -r pid <"/tmp/.X${d#:}-lock" &&
+      "$0" stop "$1" && echo "${d#:} $pid"' "$source_repo/scripts/xvfb" "$x" >"$scratch/number"
+    read -r number pid <"$scratch/number"
+    fixture_gone "$x" "$number" || fail "stop returned before the end"
+    # Dead but unreaped, a server is still listed: pgrep -a Xvfb shows it.
+    [ ! -e "/proc/$pid" ] || fail "stop returned with its server still listed"
     mkdir "$x"
     echo mine >"$x/log"
     ! "$source_repo/scripts/xvfb" start "$x" 2>/dev/null || fail "started in a used folder"
