@@ -48,13 +48,19 @@ expect_egl_note() {
     fail "no note: $(cat "$scratch/err")"
 }
 
+# Ends the case as skipped for want of root, in the words scripts/test
+# reads back for its summary.
+skip_unless_root() {
+  [ "$(id -u)" -eq 0 ] || { echo "not root: skipped"; exit 77; }
+}
+
 # Runs the rest of the case (the script again, with the case's arguments)
 # as root in mount and network namespaces of its own, with a private
 # /tmp/.X11-unix: the X servers it starts and the sockets it makes or
 # removes are nobody else's.
 in_private_x_namespaces() {
   [ -z "${IN_NAMESPACES:-}" ] || return 0
-  [ "$(id -u)" -eq 0 ] || { echo "not root: skipped"; exit 77; }
+  skip_unless_root
   if ! { [ -d /tmp/.X11-unix ] && unshare --mount --net true; }; then
     echo "no private namespaces: skipped"
     exit 77
@@ -346,7 +352,7 @@ case $case_name in
   # mount namespace, so this passes in a checkout under a folder only root
   # may enter, such as /root.
   says_whose_the_checkout_or_its_build_is)
-    [ "$(id -u)" -eq 0 ] || { echo "not root: skipped"; exit 77; }
+    skip_unless_root
     in_private_x_namespaces "$@"
     mount -t tmpfs -o mode=755 none /mnt
     cp -R "$tree/CMakeLists.txt" "$tree/CMakePresets.json" "$tree/src" "$tree/doc" "$tree/scripts" \
@@ -445,7 +451,7 @@ FAKE
   # output: the report must fail as a write error instead.
   closed_stdout_without_dev_null)
     use_fixture_display
-    [ "$(id -u)" -eq 0 ] || { echo "not root: skipped"; exit 77; }
+    skip_unless_root
     command -v unshare >/dev/null || { echo "no unshare: skipped"; exit 77; }
     unshare --mount true 2>/dev/null || { echo "no mount namespace: skipped"; exit 77; }
     status=0
