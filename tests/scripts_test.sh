@@ -55,19 +55,25 @@ skip_unless_root() {
 }
 
 # Runs the rest of the case (the script again, with the case's arguments)
-# as root in mount and network namespaces of its own, with a private
-# /tmp/.X11-unix: the X servers it starts and the sockets it makes or
-# removes are nobody else's.
+# as root in mount, network and process namespaces of its own, with a
+# private /tmp/.X11-unix: the X servers it starts and the sockets it makes
+# or removes are nobody else's. The namespace's first process only waits:
+# when it ends, however the case ends (a signal to the whole run, or a
+# SIGKILL of the case alone), the kernel kills all that the case started,
+# a server it stopped with SIGSTOP included. The case runs as its child,
+# where signals reach it as they would elsewhere.
 in_private_x_namespaces() {
   [ -z "${IN_NAMESPACES:-}" ] || return 0
   skip_unless_root
-  if ! { [ -d /tmp/.X11-unix ] && unshare --mount --net true; }; then
+  namespaces="--mount --net --pid --fork --kill-child --mount-proc"
+  # shellcheck disable=SC2086 # one word per option
+  if ! { [ -d /tmp/.X11-unix ] && unshare $namespaces true; }; then
     echo "no private namespaces: skipped"
     exit 77
   fi
-  # shellcheck disable=SC2016 # expanded by the inner shell
-  IN_NAMESPACES=1 exec unshare --mount --net \
-    sh -c 'mount -t tmpfs none /tmp/.X11-unix && exec sh "$@"' sh "$0" "$@"
+  # shellcheck disable=SC2016,SC2086 # expanded by the inner shell; words
+  IN_NAMESPACES=1 exec unshare $namespaces \
+    sh -c 'mount -t tmpfs none /tmp/.X11-unix && { sh "$@"; exit $?; }' sh "$0" "$@"
 }
 
 # Starts Xvfb :NUMBER (in private namespaces) with the cookie in AUTH and
@@ -288,7 +294,9 @@ case $case_name in
     [ "$(cat "$x/log")" = mine ] || fail "removed a file it did not make" ;;
 
   # Catches a test whose helpers outlive it: a SIGKILL of the whole run (a CI
-  # time-out, Ctrl-\\) must take the case's own private server with it.
+  # time-out, Ctrl-\\) must take the case's own private server with it, and
+  # so must a Ctrl-C or SIGTERM, even of a server that the case has stopped,
+  # which holds those signals until it goes on.
   killed_case_leaves_no_server)
     setsid sh "$here" fixture_stops_only_its_own_server "$scratch/work" "$xvfb_dir" \
       >"$scratch/log" 2>&1 &
@@ -298,7 +306,26 @@ case $case_name in
     until [ -f "$x/display" ] || [ $tries -ge 100 ]; do tries=$((tries + 1)) && sleep 0.1; done
     read -r display <"$x/display" || fail "the case's server did not start: $(cat "$scratch/log")"
     kill -KILL "-$killed"
-    wait_until_gone "$x" "${display#:}" 20 || fail "left: $(pgrep -a Xvfb)" ;;
+    wait_until_gone "$x" "${display#:}" 20 || fail "left: $(pgrep -a Xvfb)"
+    hung=gives_a_hung_display_ten_seconds_and_leaves_no_probe
+    ln -s "$tree" "$scratch/work/tree"
+    for signal in INT TERM; do
+      rm -rf "${scratch:?}/work/$hung"
+      env --default-signal=INT setsid sh "$here" "$hung" "$scratch/work" "$xvfb_dir" \
+        >"$scratch/log" 2>&1 &
+      killed=$!
+      tries=0
+      until [ -f "$scratch/work/$hung/out" ] || [ $tries -ge 100 ]; do
+        tries=$((tries + 1)) && sleep 0.1
+      done
+      kill "-$signal" "-$killed"
+      wait "$killed" || true
+      grep -q "skipped$" "$scratch/log" && break
+      stopped="^Xvfb :8 .*-auth $scratch/work/$hung/auth"
+      tries=0
+      while pgrep -f "$stopped" >/dev/null && [ $tries -lt 20 ]; do tries=$((tries + 1)) && sleep 0.1; done
+      ! pgrep -f "$stopped" >/dev/null || { pkill -KILL -f "$stopped"; fail "left after SIG$signal"; }
+    done ;;
 
   # Catches a fixture that fails without saying why, or that starts a
   # server with no cookie (which lets in every user) on a full disk.
