@@ -460,7 +460,8 @@ int report(const Options& options) {
     }
     display_gl_env();
     const int status = quarn_program::finish_standard_output("quarn-egl");
-    if (options.sayDevice) {
+    // A report that went nowhere was served by nothing the reader can see.
+    if (options.sayDevice && status == 0) {
       std::fprintf(stderr, "quarn-egl: served by %s (%s)\n",
                    display->name.c_str(), display->description.c_str());
     }

@@ -139,7 +139,7 @@ TEST_F(QuarnBinary, EglReportEqualsTheWindowsOnBothSoftwareRenderers) {
 
 // Catches a quarn-egl that crashes, ends with status 0 or does not say so
 // where there is no EGL vendor to serve it, or whose report is lost on a
-// full disk.
+// full disk, or said to have been served there.
 TEST(QuarnEglFailures, SaysWhyWithStatusOne) {
   setenv("__EGL_VENDOR_LIBRARY_FILENAMES", "/nonexistent.json", 1);
   const Finished none =
@@ -152,10 +152,15 @@ TEST(QuarnEglFailures, SaysWhyWithStatusOne) {
             "EGL_BAD_PARAMETER (libEGL finds no EGL driver: Mesa's is "
             "libEGL_mesa.so.0, in Debian's libegl-mesa0)\n");
 
-  const Finished full =
-      run_program(QUARN_EGL_BINARY, {"quarn-egl"}, "", StdoutTo::DevFull);
-  EXPECT_EQ(full.status, 1);
-  EXPECT_EQ(full.err, "quarn-egl: write error: No space left on device\n");
+  for (const char* sayDevice : {"", "--say-device"}) {
+    std::vector<std::string> argv{"quarn-egl"};
+    if (*sayDevice != '\0') argv.emplace_back(sayDevice);
+    const Finished full =
+        run_program(QUARN_EGL_BINARY, argv, "", StdoutTo::DevFull);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "quarn-egl: write error: No space left on device\n")
+        << sayDevice;
+  }
 }
 
 // quarn-egl on devices that fail as real drivers' do: a test EGL vendor,
