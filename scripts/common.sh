@@ -34,7 +34,7 @@ need_build_packages() {
 # Runs that share build/$1 take turns, on descriptor 9 until closed or exit;
 # $2 is said when the lock is not free at once.
 lock_build_folder() {
-  mkdir -p "$repo/build/$1" 2>/dev/null || build_failed making "$1"
+  log=$(mkdir -p "$repo/build/$1" 2>&1) || build_failed making "$1"
   exec 9<"$repo/build/$1"
   flock -n 9 || { [ -z "${2:-}" ] || say "$2"; flock 9; }
 }
