@@ -200,6 +200,11 @@ void give_dev_null_a_vgem_driver() {
   }
 }
 
+// Why a case that needs a mount namespace, and so root, is skipped: in the
+// words of the scripts cases, which scripts/test counts after CTest's
+// summary, where CTest itself names a skip without its reason.
+const char* const kNeedsRoot = "not root: skipped";
+
 const char* const kGpu = "EGL_EXT_device_drm_render_node";
 // What the scripted GL strings make of the report.
 const std::string kReportLines =
@@ -348,7 +353,7 @@ TEST_F(EglStartupTest, NamesEachDeviceOnceAndRanksEveryGpuFirst) {
     EXPECT_EQ(scripted::calls().at(0), "eglGetPlatformDisplayEXT(device " +
                                            std::to_string(device) + ")");
   }
-  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  if (geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
   scripted::script().egl.devices = {{kGpu, "/dev/null"}};
   EXPECT_EQ(
       run_egl_in_child({"--list-devices"}, give_dev_null_a_vgem_driver).out,
@@ -420,7 +425,7 @@ TEST_F(EglStartupTest, SaysWhyARenderNodeCannotBeOpened) {
                          ": EGL_NOT_INITIALIZED (cannot open " + node +
                          ": Permission denied; add this user to group " +
                          owner->gr_name + ")\n");
-  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  if (geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
   scripted::script().egl.devices = {
       {kGpu, "/dev/null", 0, "eglInitialize", EGL_NOT_INITIALIZED}};
   EXPECT_EQ(
@@ -449,7 +454,7 @@ TEST_F(EglStartupTest, ReportsOpenGlEsWhereTheDeviceHasNoDesktopGl) {
 // software served or where nothing did, or named where NVIDIA's EGL device
 // is there and only failed.
 TEST_F(EglStartupTest, SaysWhenAnNvidiaGpuIsHereButNotInEgl) {
-  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  if (geteuid() != 0) GTEST_SKIP() << kNeedsRoot;
   EglRun run = run_egl_in_child({}, give_an_nvidia_driver);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err.rfind("quarn-egl: an NVIDIA GPU is here, but no EGL "
