@@ -192,6 +192,32 @@ case $case_name in
     expect_report "$status" "$scratch/out" "$scratch/err"
     ! grep -q "through EGL" "$scratch/err" || fail "fell back: $(cat "$scratch/err")" ;;
 
+  # Catches a fallback from a server with no client of its own: it resets
+  # as the probe leaves, and drops the toolkit where that reached it first.
+  # The probe here leaves while the server is stopped, which goes on once
+  # the toolkit waits on it; which it then serves first is the server's
+  # choice, so the case is tried three times.
+  retries_a_toolkit_dropped_as_the_probe_leaves)
+    in_private_x_namespaces "$@"
+    start_server_at 11 "$scratch/auth"
+    mkdir "$scratch/bin"
+    cat >"$scratch/bin/xprop" <<EOF
+#!/bin/sh
+mkfifo "$scratch/spy"
+$(command -v xprop) -root -spy -len 0 WM_NAME >"$scratch/spy" 2>/dev/null &
+spy=\$!
+read -r _ <"$scratch/spy" && rm "$scratch/spy"
+kill -STOP $server
+{ sleep 0.3 && kill \$spy && sleep 0.1 && kill -CONT $server; } </dev/null >/dev/null 2>&1 &
+EOF
+    chmod +x "$scratch/bin/xprop"
+    for try in 1 2 3; do
+      run_quarn env PATH="$scratch/bin:$PATH" DISPLAY=:11 XAUTHORITY="$scratch/auth" "$tree/scripts/run"
+      expect_report "$status" "$scratch/out" "$scratch/err"
+      ! grep -q "through EGL" "$scratch/err" || fail "try $try fell back: $(cat "$scratch/err")"
+    done
+    kill "$server" ;;
+
   # Catches a wait on a display that never answers, or that stops after the
   # probe, that is longer than ten seconds, or that Ctrl-C ends while
   # leaving its probe behind.
