@@ -39,9 +39,32 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
   return result;
 }
 
-// In the child: aims descriptor 1 as asked, then starts the program.
+// In the child: aims descriptor 2 as asked.
+void aim_stderr(StderrTo stderrTo, int errFd) {
+  int gone[2] = {-1, -1};
+  switch (stderrTo) {
+    case StderrTo::File:
+      dup2(errFd, STDERR_FILENO);
+      break;
+    case StderrTo::DevFull:
+      dup2(open("/dev/full", O_WRONLY), STDERR_FILENO);
+      break;
+    case StderrTo::Closed:
+      close(STDERR_FILENO);
+      break;
+    case StderrTo::GonePipe:
+      if (pipe(gone) == 0) {
+        close(gone[0]);
+        dup2(gone[1], STDERR_FILENO);
+      }
+      break;
+  }
+}
+
+// In the child: aims descriptors 1 and 2 as asked, then starts the program.
 [[noreturn]] void exec_child(const std::string& path, char** argv, char** envp,
-                             StdoutTo stdoutTo, int outFd, int errFd) {
+                             StdoutTo stdoutTo, int outFd, StderrTo stderrTo,
+                             int errFd) {
   if (stdoutTo == StdoutTo::Closed) {
     close(STDOUT_FILENO);
   } else if (stdoutTo == StdoutTo::DevFull) {
@@ -50,7 +73,7 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
   } else {
     dup2(outFd, STDOUT_FILENO);
   }
-  dup2(errFd, STDERR_FILENO);
+  aim_stderr(stderrTo, errFd);
   execve(path.c_str(), argv, envp);
   _exit(127);
 }
@@ -59,7 +82,8 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
 
 Finished run_program(const std::string& path,
                      const std::vector<std::string>& argv,
-                     const std::string& display, StdoutTo stdoutTo) {
+                     const std::string& display, StdoutTo stdoutTo,
+                     StderrTo stderrTo) {
   std::vector<std::string> args = argv;
   std::vector<std::string> env = environment_with_display(display);
   std::vector<char*> argp = pointers(args);
@@ -78,7 +102,7 @@ Finished run_program(const std::string& path,
   const pid_t child = fork();
   if (child == 0) {
     if (pipeFds[0] != -1) close(pipeFds[0]);
-    exec_child(path, argp.data(), envp.data(), stdoutTo, outFd,
+    exec_child(path, argp.data(), envp.data(), stdoutTo, outFd, stderrTo,
                fileno(errFile));
   }
 

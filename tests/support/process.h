@@ -1,6 +1,7 @@
 // Runs a program as a user would from a shell: a chosen argument vector, a
-// chosen display, and standard output sent to a file, a pipe, /dev/full or
-// nowhere (closed).
+// chosen display, standard output sent to a file, a pipe, /dev/full or
+// nowhere (closed), and standard error to a file, /dev/full, nowhere, or a
+// pipe whose reader has gone.
 #ifndef QUARN_PROCESS_H
 #define QUARN_PROCESS_H
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 enum class StdoutTo { File, Pipe, DevFull, Closed };
+enum class StderrTo { File, DevFull, Closed, GonePipe };
 
 struct Finished {
   int status = -1;  // exit status, or -1 when ended by a signal
@@ -19,7 +21,8 @@ struct Finished {
 // program with no DISPLAY in its environment.
 Finished run_program(const std::string& path,
                      const std::vector<std::string>& argv,
-                     const std::string& display, StdoutTo stdoutTo);
+                     const std::string& display, StdoutTo stdoutTo,
+                     StderrTo stderrTo = StderrTo::File);
 
 // The display of the private X server started with the folder xvfbDir, or ""
 // when there is none. When there is one, XAUTHORITY is set to the cookie

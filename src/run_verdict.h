@@ -1,0 +1,47 @@
+// The run command's judgement, apart from the processes it runs: whether
+// quarn may be tried on the display at all, and once it has ended, whether
+// its report stands or quarn-egl's takes its place, and why.
+#ifndef QUARN_RUN_VERDICT_H
+#define QUARN_RUN_VERDICT_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarn_run {
+
+// How quarn's run ended, and what it wrote on standard error.
+struct Ending {
+  enum class How { Exited, Signalled, TimedOut } how = How::Exited;
+  int code = 0;  // the exit status, or the signal
+  std::string err;
+};
+
+// What the run command does once quarn has ended.
+struct Verdict {
+  bool reportStands = true;  // false: quarn-egl reports instead
+  std::string why;           // why the display did not serve
+};
+
+// The display that quarn's toolkit would open, as the note names it:
+// "-display NAME" where the command line gives one, else "DISPLAY=NAME".
+std::string display_label(const std::vector<std::string_view>& arguments,
+                          const char* displayVariable);
+
+// Why no display is named at all, so that quarn is not worth starting; ""
+// where one is.
+std::string why_no_display(const std::vector<std::string_view>& arguments,
+                           const char* displayVariable);
+
+// Whether quarn's report stands, from how it ended.
+Verdict judge(const Ending& ending, std::string_view display);
+
+// The line said before quarn-egl reports.
+std::string fallback_note(std::string_view why, bool toolkitOptions);
+
+// How long quarn may take to report on a display, in seconds.
+constexpr int kDeadlineSeconds = 10;
+
+}  // namespace quarn_run
+
+#endif  // QUARN_RUN_VERDICT_H
