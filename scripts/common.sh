@@ -1,6 +1,5 @@
 # shellcheck shell=sh
-# The scripts' Debian packages and build folders; the sourcing script sets
-# $repo, the repository's root.
+# The scripts' Debian packages and build folders, in the checkout at $repo.
 repo=${repo:?the repository root, set by the script that sources this}
 
 # A note that cannot be written (standard error on a full disk) costs nothing.
@@ -10,13 +9,9 @@ say() { printf 'quarn: %s\n' "$*" >&2 || true; }
 # otherwise names the command that does. Without dpkg, it trusts the system.
 need_packages() {
   command -v dpkg-query >/dev/null || return 0
-  # dpkg also lists what it knows and has not installed ("un", or "rc" for
-  # one removed): installed is an "i" in the second column, with no error.
+  # Installed is an "i" in the second column ("un", "rc": known, not installed).
   installed=$(dpkg-query -W -f='${db:Status-Abbrev}:${Package} ' "$@" 2>/dev/null) || true
-  missing=""
-  for package in "$@"; do
-    case $installed in *"i :$package "*) ;; *) missing="$missing $package" ;; esac
-  done
+  missing=$(for p; do case $installed in *"i :$p "*) ;; *) printf ' %s' "$p" ;; esac; done)
   [ -n "$missing" ] || return 0
   [ "$(id -u)" -eq 0 ] || { say "missing packages; install them with: sudo apt-get install$missing"; exit 1; }
   say "installing$missing (apt-get; a minute or two)"
@@ -25,11 +20,9 @@ need_packages() {
     { printf '%s\n' "$log" >&2; say "installing$missing failed"; exit 1; }
 }
 
-# shellcheck disable=SC2120 # What building and running on Mesa needs.
-need_build_packages() {
-  need_packages cmake ninja-build g++ libgl-dev libegl-dev libglu1-mesa-dev freeglut3-dev \
-    libgl1-mesa-dri libegl-mesa0 "$@"
-}
+# shellcheck disable=SC2120 # What building and running on Mesa needs, and more.
+need_build_packages() { need_packages cmake ninja-build g++ libgl-dev libegl-dev libglu1-mesa-dev \
+  freeglut3-dev libgl1-mesa-dri libegl-mesa0 "$@"; }
 
 # Runs that share build/$1 take turns, on descriptor 9 until closed or exit;
 # $2 is said when the lock is not free at once.
@@ -38,15 +31,13 @@ lock_build_folder() {
   exec 9<"$repo/build/$1"
   flock -n 9 || { [ -z "${2:-}" ] || say "$2"; flock 9; }
 }
-# What build/$1 was configured from: this folder and QUARN_CMAKE_ARGS (words,
-# no blanks inside one); otherwise (a copied or moved checkout) it is redone.
-configured_as() { printf '%s\n%s' "$repo" "${QUARN_CMAKE_ARGS:-}"; }
-# Read by the shell itself: the check runs on every run, where a fork shows.
+
+# Whether build/$1 was configured from this folder and QUARN_CMAKE_ARGS (words),
+# as quarn-configured records, read by the shell itself (scripts/run checks it
+# on every run): a copied or moved checkout is configured afresh.
 is_configured() {
-  [ -f "$repo/build/$1/build.ninja" ] || return 1
-  { IFS= read -r dir && { IFS= read -r args || true; }; } 2>/dev/null \
-    <"$repo/build/$1/quarn-configured" || return 1
-  [ "$dir" = "$repo" ] && [ "$args" = "${QUARN_CMAKE_ARGS:-}" ]
+  [ -f "$repo/build/$1/build.ninja" ] && { IFS= read -r dir && { IFS= read -r args || true; }; } 2>/dev/null \
+    <"$repo/build/$1/quarn-configured" && [ "$dir" = "$repo" ] && [ "$args" = "${QUARN_CMAKE_ARGS:-}" ]
 }
 
 # Configures build/$1 where needed; Ninja then brings the targets up to date,
@@ -55,29 +46,25 @@ build_preset() {
   preset=$1 && shift
   case $repo in *[\"\\\;]* | *"
 "*) say "CMake cannot build in a folder whose path holds \", \\, ; or a line break: $repo" && exit 1 ;; esac
-  # Configured with these settings, a manifest that Ninja can load, and a
-  # cache that names its generator: a folder that lost CMake's files or
-  # part of its cache (removed by hand, a disk that filled) is configured
-  # afresh, as one never configured is. Ninja would otherwise have CMake
-  # regenerate from that cache, which never brings its manifest up to date.
+  # So is one that lost CMake's files or part of its cache (a disk that filled),
+  # which Ninja would regenerate from that cache, never mending its manifest;
+  # the record comes back only after a configure that ended well.
   if ! is_configured "$preset" || ! ninja -C "$repo/build/$preset" -t rules >/dev/null 2>&1 ||
     ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$repo/build/$preset/CMakeCache.txt"; then
     say "configuring build/$preset, then building it (the first time takes a minute)"
-    # The record goes first and comes back only after a configure that ended
-    # well: one cut short, which may have removed CMakeFiles/, is redone.
     rm -f "$repo/build/$preset/quarn-configured"
     # shellcheck disable=SC2086 # the handed options are words
     log=$(cd "$repo" && cmake --fresh --preset "$preset" ${QUARN_CMAKE_ARGS:-} 2>&1) ||
       build_failed configuring "$preset"
-    configured_as >"$repo/build/$preset/quarn-configured"
+    printf '%s\n%s' "$repo" "${QUARN_CMAKE_ARGS:-}" >"$repo/build/$preset/quarn-configured"
   fi
   log=""
-  [ -z "${show_build:-}" ] || { ninja -C "$repo/build/$preset" "$@" >&2 || build_failed building "$preset"; return; }
-  log=$(ninja -C "$repo/build/$preset" "$@" 2>&1) || build_failed building "$preset"
+  if [ -n "${show_build:-}" ]; then ninja -C "$repo/build/$preset" "$@" >&2; else log=$(ninja -C "$repo/build/$preset" "$@" 2>&1); fi ||
+    build_failed building "$preset"
 }
 
-# Shows what CMake or Ninja said, and what they seldom do: a full disk, or
-# files of another user's.
+# Shows what CMake or Ninja said, and what they seldom do: a full disk, or files
+# of another user's.
 build_failed() {
   dir=$repo/build/$2
   printf '%s\n' "${log:-}" >&2

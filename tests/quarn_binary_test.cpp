@@ -251,6 +251,42 @@ TEST(QuarnEglDevices, SkipsEachFailingDeviceAndNamesIt) {
   }
 }
 
+// Catches a run command that changes a report on a live display, gives two
+// banners where a server without GLX gives no context, or needs a display:
+// quarn-run as scripts/run starts it, beside the built quarn and quarn-egl.
+TEST_F(QuarnBinary, RunCommandReportsOnTheDisplayElseThroughEgl) {
+  const std::vector<std::string> argv{QUARN_RUN_BINARY};
+  const Finished live =
+      run_program(QUARN_RUN_BINARY, argv, display_, StdoutTo::File);
+  expect_complete_report(live);
+  EXPECT_EQ(live.out, run({"quarn"}).out);
+
+  const std::string served =
+      "quarn-egl: served by software (Mesa's software renderer)\n";
+  const std::string ownAuth = std::getenv("XAUTHORITY");
+  const std::string noGlx = test_display(QUARN_XVFB_NO_GLX_DIR);
+  const Finished noContext =
+      run_program(QUARN_RUN_BINARY, argv, noGlx, StdoutTo::File);
+  setenv("XAUTHORITY", ownAuth.c_str(), 1);
+  EXPECT_EQ(noContext.status, 0);
+  EXPECT_EQ(lines_of(noContext.out).size(), 5u) << noContext.out;
+  EXPECT_EQ(noContext.out.rfind(kBannerLine), 0u) << "two banners";
+  EXPECT_EQ(noContext.err,
+            "quarn: the display at DISPLAY=" + noGlx +
+                " gives no OpenGL context (freeglut (" QUARN_BINARY
+                "): OpenGL GLX extension not supported by display '" +
+                noGlx + "'); reporting through EGL, without a window\n" +
+                served);
+
+  const Finished none = run_program(QUARN_RUN_BINARY, argv, "", StdoutTo::File);
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(lines_of(none.out).size(), 5u) << none.out;
+  EXPECT_EQ(none.err,
+            "quarn: DISPLAY is not set; reporting through EGL, without a "
+            "window\n" +
+                served);
+}
+
 // Catches a private server that any local user may connect to: a client
 // without its cookie is turned away.
 TEST_F(QuarnBinary, PrivateServerTurnsAwayClientsWithoutItsCookie) {
