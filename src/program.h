@@ -1,17 +1,20 @@
-// What the two programs, quarn and quarn-egl, share beyond the library: the
-// version banner, the guard on closed standard descriptors, and the check
-// that the report reached standard output.
+// What the programs, quarn, quarn-egl and quarn-run, share beyond the
+// library: the version banner, the guard on closed standard descriptors,
+// the check that the report reached standard output, and notes on standard
+// error that cost nothing where they cannot be written.
 #ifndef QUARN_PROGRAM_H
 #define QUARN_PROGRAM_H
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace quarn_program {
 
@@ -51,6 +54,33 @@ inline bool keep_standard_descriptors_taken(const char* program) {
 #endif
 }
 
+// Writes the text on standard error, as coreutils treats it: where it cannot
+// be written, to a full disk or to a pipe whose reader has gone, the note is
+// lost and nothing else. The SIGPIPE that such a pipe raises is held while
+// writing, and taken back unless one was already pending; errno is kept.
+inline void write_note(const std::string& text) {
+  const int saved = errno;
+#ifdef _WIN32
+  std::fputs(text.c_str(), stderr);
+#else
+  sigset_t brokenPipe, before, pending;
+  sigemptyset(&brokenPipe);
+  sigaddset(&brokenPipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &brokenPipe, &before);
+  sigpending(&pending);
+  const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  if (!alreadyPending) {
+    const timespec now{};
+    while (sigtimedwait(&brokenPipe, nullptr, &now) == SIGPIPE) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+#endif
+  errno = saved;
+}
+
 // Standard output is buffered, so a failed write may only show here. A
 // report that never reached its reader must not end with status 0.
 inline int finish_standard_output(const char* program) {
@@ -63,7 +93,8 @@ inline int finish_standard_output(const char* program) {
   if (flushed && !std::ferror(stdout)) return 0;
   int reason = !flushed && errno != 0 ? errno : reasonSoFar;
   if (reason == 0) reason = EIO;
-  std::fprintf(stderr, "%s: write error: %s\n", program, std::strerror(reason));
+  write_note(std::string(program) + ": write error: " + std::strerror(reason) +
+             "\n");
   return 1;
 }
 
