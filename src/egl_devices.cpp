@@ -1,0 +1,155 @@
+#include "egl_devices.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace quarn_egl {
+
+namespace {
+
+const char* device_string(EGLDeviceEXT device, EGLint name) {
+  const auto query =
+      egl_function<PFNEGLQUERYDEVICESTRINGEXTPROC>("eglQueryDeviceStringEXT");
+  return query != nullptr ? query(device, name) : nullptr;
+}
+
+DeviceFacts facts_of(EGLDeviceEXT device) {
+  DeviceFacts facts{.handle = device};
+  const char* extensions = device_string(device, EGL_EXTENSIONS);
+  facts.software = has_word(extensions, "EGL_MESA_device_software");
+  if (has_word(extensions, "EGL_EXT_device_drm_render_node")) {
+    const char* node = device_string(device, EGL_DRM_RENDER_NODE_FILE_EXT);
+    if (node != nullptr) facts.renderNode = node;  // "" is no node either
+    if (!facts.renderNode.empty()) {
+      facts.kernelDriver = kernel_driver(facts.renderNode);
+    }
+  }
+  facts.nvidia = has_word(extensions, "EGL_NV_device_cuda");
+  const auto attribute =
+      egl_function<PFNEGLQUERYDEVICEATTRIBEXTPROC>("eglQueryDeviceAttribEXT");
+  EGLAttrib cuda = -1;
+  if (facts.nvidia && attribute != nullptr &&
+      attribute(device, EGL_CUDA_DEVICE_NV, &cuda)) {
+    facts.cuda = cuda;
+  }
+  if (has_word(extensions, "EGL_EXT_device_query_name")) {
+    const char* vendor = device_string(device, EGL_VENDOR);
+    const char* renderer = device_string(device, EGL_RENDERER_EXT);
+    if (vendor != nullptr && renderer != nullptr) {
+      facts.named = true;
+      facts.vendor = vendor;
+      facts.renderer = renderer;
+    }
+  }
+  return facts;
+}
+
+// By its DRM render node; else by its CUDA index (NVIDIA's device in a
+// container without /dev/dri); else as Mesa's software device; else by its
+// place in EGL's list.
+std::string name_of(const DeviceFacts& facts, std::size_t index) {
+  if (!facts.renderNode.empty()) return one_line(facts.renderNode);
+  if (facts.cuda >= 0) return "cuda:" + std::to_string(facts.cuda);
+  if (facts.software) return "software";
+  return "device " + std::to_string(index);
+}
+
+std::string description_of(const DeviceFacts& facts) {
+  std::string description = facts.software ? "Mesa's software renderer" : "GPU";
+  if (facts.named) {
+    description += ": " + one_line(facts.vendor + ", " + facts.renderer);
+  }
+  if (!facts.kernelDriver.empty()) {
+    description += "; kernel driver " + facts.kernelDriver;
+  }
+  return description;
+}
+
+// A later display whose name an earlier one has gets NAME#2, NAME#3 and so
+// on, in EGL's order: glvnd lists NVIDIA's device and Mesa's entry for the
+// same render node, and --device must tell them apart.
+void make_names_unique(std::vector<Display>& all) {
+  std::vector<std::string> seen;
+  for (Display& display : all) {
+    const auto times = std::count(seen.begin(), seen.end(), display.name);
+    seen.push_back(display.name);
+    // Appended piece by piece: GCC 12 at -O3 takes "#" + a string for an
+    // overlapping copy (-Wrestrict), though it is none.
+    if (times > 0) display.name.append("#").append(std::to_string(times + 1));
+  }
+}
+
+}  // namespace
+
+std::string kernel_driver(const std::string& node) {
+  struct stat info {};
+  if (stat(under_root(node).c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+    return "";
+  }
+  const std::string link =
+      under_root("/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
+                 std::to_string(minor(info.st_rdev)) + "/device/driver");
+  char target[4096];
+  const ssize_t length = readlink(link.c_str(), target, sizeof target);
+  if (length <= 0 || length == sizeof target) return "";
+  const std::string_view path(target, static_cast<std::size_t>(length));
+  return one_line(std::string(path.substr(path.rfind('/') + 1)));
+}
+
+std::vector<DeviceFacts> egl_devices(long long& counted) {
+  counted = 0;
+  const auto query =
+      egl_function<PFNEGLQUERYDEVICESEXTPROC>("eglQueryDevicesEXT");
+  EGLint count = 0;
+  if (query == nullptr || !query(0, nullptr, &count) || count <= 0) return {};
+  counted = count;
+  std::vector<EGLDeviceEXT> found(
+      std::min(static_cast<std::size_t>(count), kMaxDevices));
+  count = static_cast<EGLint>(found.size());
+  if (!query(count, found.data(), &count)) return {};
+  // A vendor that answers with more than it was given room for has filled
+  // no more than that room.
+  found.resize(std::clamp<std::size_t>(count, 0, found.size()));
+  std::vector<DeviceFacts> devices;
+  devices.reserve(found.size());
+  for (EGLDeviceEXT device : found) devices.push_back(facts_of(device));
+  return devices;
+}
+
+std::vector<Display> ranked_displays(const std::vector<DeviceFacts>& devices,
+                                     bool surfacelessOffered) {
+  std::vector<Display> all;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const DeviceFacts& facts = devices[i];
+    all.push_back({.name = name_of(facts, i),
+                   .description = description_of(facts),
+                   .kind = facts.software ? Kind::Software : Kind::Gpu,
+                   .platform = EGL_PLATFORM_DEVICE_EXT,
+                   .native = facts.handle,
+                   .renderNode = facts.renderNode,
+                   .kernelDriver = facts.kernelDriver,
+                   .nvidia = facts.nvidia});
+  }
+  make_names_unique(all);
+  std::stable_partition(all.begin(), all.end(), [](const Display& display) {
+    return display.kind == Kind::Gpu;
+  });
+  if (all.empty() || surfacelessOffered) {
+    all.push_back(
+        {.name = "surfaceless", .description = "Mesa's surfaceless platform"});
+  }
+  return all;
+}
+
+const Display* display_named(const std::vector<Display>& displays,
+                             std::string_view name) {
+  const auto named = std::find_if(
+      displays.begin(), displays.end(),
+      [name](const Display& display) { return display.name == name; });
+  return named != displays.end() ? &*named : nullptr;
+}
+
+}  // namespace quarn_egl
