@@ -27,7 +27,11 @@ AtToolkitStart& atToolkitStart() {
   return instance;
 }
 
+// The device whose context EGL last made current, or null.
+const EglScript::Device* current_device = nullptr;
+
 void reset() {
+  current_device = nullptr;
   script() = Script{};
   calls().clear();
   atToolkitStart() = AtToolkitStart{};
@@ -96,6 +100,10 @@ extern "C" {
 const GLubyte* glGetString(GLenum name) {
   if (script().recordCalls) {
     calls().push_back("glGetString(" + scripted::hex(name) + ")");
+  }
+  if (name == GL_VERSION && scripted::current_device != nullptr &&
+      scripted::current_device->noVersion) {
+    return nullptr;
   }
   const auto found = script().strings.find(name);
   const char* text = found == script().strings.end() ? nullptr : found->second;
@@ -219,7 +227,9 @@ void* surfaceless_display() {
 
 EGLBoolean query_devices(EGLint max, EGLDeviceEXT* devices, EGLint* count) {
   const auto all = static_cast<EGLint>(script().egl.devices.size());
-  *count = devices == nullptr ? all : std::min(max, all);
+  const EGLint counted = script().egl.countedDevices;
+  *count =
+      devices == nullptr ? (counted >= 0 ? counted : all) : std::min(max, all);
   for (EGLint i = 0; devices != nullptr && i < *count; ++i) {
     devices[i] = &script().egl.devices[static_cast<std::size_t>(i)];
   }
@@ -342,11 +352,18 @@ EGLSurface eglCreatePbufferSurface(EGLDisplay display, EGLConfig,
 }
 
 EGLBoolean eglMakeCurrent(EGLDisplay display, EGLSurface draw, EGLSurface,
-                          EGLContext) {
-  return egl_call("eglMakeCurrent",
-                  draw == EGL_NO_SURFACE ? "no surface" : "pbuffer", display)
-             ? EGL_TRUE
-             : EGL_FALSE;
+                          EGLContext context) {
+  if (!egl_call("eglMakeCurrent",
+                context == EGL_NO_CONTEXT ? "none"
+                : draw == EGL_NO_SURFACE  ? "no surface"
+                                          : "pbuffer",
+                display)) {
+    return EGL_FALSE;
+  }
+  scripted::current_device = context != EGL_NO_CONTEXT && is_device(display)
+                                 ? &device_of(display)
+                                 : nullptr;
+  return EGL_TRUE;
 }
 
 }  // extern "C"

@@ -31,9 +31,14 @@ struct EglScript {
     bool esOnly = false;  // OpenGL ES, and no config for desktop OpenGL
     const char* vendor = nullptr;  // with EGL_EXT_device_query_name
     const char* renderer = nullptr;
+    // Its context gives no GL_VERSION (glGetString's null) while current.
+    bool noVersion = false;
   };
   std::vector<Device> devices = {
       {"EGL_MESA_device_software EGL_EXT_device_drm_render_node", nullptr}};
+  // What eglQueryDevicesEXT answers when asked how many devices there
+  // are; -1 for as many as are listed.
+  EGLint countedDevices = -1;
   const char* displayExtensions = "EGL_KHR_surfaceless_context";
   // The call, by name, that fails with `error`; "" for none.
   std::string failing;

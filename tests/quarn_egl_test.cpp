@@ -1,0 +1,533 @@
+// quarn-egl against the scripted EGL doubles: its devices ranked and named
+// from their facts alone, its diagnosis from facts and from a file system
+// tree of the test's own, and the command line and loop through its main.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "banner.h"
+#include "captured_stream.h"
+#include "egl_devices.h"
+#include "egl_diagnosis.h"
+#include "scripted_gl.h"
+
+// The scripted build gives quarn-egl's main this name.
+int quarn_egl_main(int argc, char** argv);
+
+namespace {
+
+using ::testing::ElementsAre;
+using namespace quarn_egl;
+
+struct EglRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+int call_egl_main(std::vector<std::string> words) {
+  words.insert(words.begin(), "quarn-egl");
+  std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  return quarn_egl_main(static_cast<int>(words.size()), argv.data());
+}
+
+EglRun run_egl(std::vector<std::string> words) {
+  CapturedStdout out;
+  CapturedStderr err;
+  const int status = call_egl_main(std::move(words));
+  return {status, out.text(), err.text()};
+}
+
+// Runs quarn-egl in a child process that `prepare` sets up first, leaving
+// the test's process as it was; -1 for a child ended by a signal.
+EglRun run_egl_in_child(std::vector<std::string> words, void (*prepare)()) {
+  CapturedStdout out;
+  CapturedStderr err;
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    prepare();
+    const int status = call_egl_main(std::move(words));
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.text(), err.text()};
+}
+
+// A file system tree of the test's own, which quarn-egl reads its facts
+// under for as long as the object lives.
+class FileTree {
+ public:
+  FileTree() {
+    std::string folder = std::filesystem::temp_directory_path() / "egl-XXXXXX";
+    root_ = mkdtemp(folder.data()) != nullptr ? folder : "";
+    file_system_root() = root_;
+  }
+  ~FileTree() {
+    file_system_root().clear();
+    if (!root_.empty()) std::filesystem::remove_all(root_);
+  }
+  FileTree(const FileTree&) = delete;
+  FileTree& operator=(const FileTree&) = delete;
+
+  // Writes a file at the path, as seen under the root, with its folders.
+  void file(const std::string& path, const std::string& text = "") const {
+    std::filesystem::create_directories(
+        std::filesystem::path(root_ + path).parent_path());
+    std::ofstream(root_ + path) << text;
+  }
+  void link(const std::string& path, const std::string& target) const {
+    std::filesystem::create_directories(
+        std::filesystem::path(root_ + path).parent_path());
+    std::filesystem::create_symlink(target, root_ + path);
+  }
+
+ private:
+  std::string root_;
+};
+
+const char* const kGpu = "EGL_EXT_device_drm_render_node";
+// What the scripted GL strings make of the report.
+const std::string kReportLines =
+    "OpenGL Vendor: V\nOpenGL Renderer: R\n"
+    "OpenGL Version: 1.0\nOpenGL Extensions: GL_A GL_B \n";
+const char* const kNvidia = "EGL_NV_device_cuda EGL_EXT_device_query_name";
+const char* const kSoftware =
+    "EGL_MESA_device_software EGL_EXT_device_drm_render_node";
+
+class EglStartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scripted::reset();
+    scripted::script().strings = {{GL_VENDOR, "V"},
+                                  {GL_RENDERER, "R"},
+                                  {GL_VERSION, "1.0"},
+                                  {GL_EXTENSIONS, "GL_A GL_B "}};
+  }
+};
+
+// The listing of the displays, one "name\tdescription" line each.
+std::string listing(const std::vector<Display>& displays) {
+  std::string text;
+  for (const Display& display : displays) {
+    text += display.name + "\t" + display.description + "\n";
+  }
+  return text;
+}
+
+// Catches a device named otherwise than by its render node, CUDA index,
+// software or place (an empty node name is none); a name two devices share,
+// which --device cannot tell apart; a GPU without a render node ranked
+// below software; a driver's tab or line break splitting a line; or a
+// kernel driver left out. From the facts alone, with no EGL call.
+TEST(EglDevices, RanksAndNamesFromTheFactsAlone) {
+  scripted::reset();
+  DeviceFacts software{.software = true};
+  DeviceFacts node{.renderNode = "/dev/dri/renderD128", .kernelDriver = "i915"};
+  DeviceFacts nvidia{.nvidia = true,
+                     .cuda = 1,
+                     .named = true,
+                     .vendor = "NVIDIA\tCorporation",
+                     .renderer = "H200\nNVL"};
+  DeviceFacts bare{};
+  const std::vector<DeviceFacts> devices = {software, node, nvidia,
+                                            node,     bare, bare};
+  EXPECT_EQ(listing(ranked_displays(devices, false)),
+            "/dev/dri/renderD128\tGPU; kernel driver i915\n"
+            "cuda:1\tGPU: NVIDIA Corporation, H200 NVL\n"
+            "/dev/dri/renderD128#2\tGPU; kernel driver i915\n"
+            "device 4\tGPU\n"
+            "device 5\tGPU\n"
+            "software\tMesa's software renderer\n");
+  EXPECT_EQ(listing(ranked_displays({}, false)),
+            "surfaceless\tMesa's surfaceless platform\n");
+  EXPECT_EQ(listing(ranked_displays({software}, true)),
+            "software\tMesa's software renderer\n"
+            "surfaceless\tMesa's surfaceless platform\n");
+  const std::vector<Display> ranked = ranked_displays(devices, false);
+  EXPECT_EQ(display_named(ranked, "/dev/dri/renderD128#2"), &ranked[2]);
+  EXPECT_EQ(display_named(ranked, "device 3"), nullptr);
+  EXPECT_THAT(scripted::calls(), ::testing::IsEmpty());
+}
+
+// Catches --device reaching a device other than the one it names, or a
+// listing that differs from the ranking's. Nodes that no machine has keep
+// the rows from meeting a real GPU's.
+TEST_F(EglStartupTest, ListsAndPicksEachDeviceByItsName) {
+  scripted::script().egl.devices = {
+      {kSoftware, nullptr},
+      {kGpu, "/nonexistent/renderD128"},
+      {kNvidia, nullptr, 1, "", 0, false, "NVIDIA\tCorporation", "H200\nNVL"},
+      {kGpu, "/nonexistent/renderD128"},
+      {"", nullptr},
+      {kGpu, ""}};
+  EXPECT_EQ(run_egl({"--list-devices"}).out,
+            "/nonexistent/renderD128\tGPU\n"
+            "cuda:1\tGPU: NVIDIA Corporation, H200 NVL\n"
+            "/nonexistent/renderD128#2\tGPU\n"
+            "device 4\tGPU\n"
+            "device 5\tGPU\n"
+            "software\tMesa's software renderer\n"
+            "surfaceless\tMesa's surfaceless platform\n");
+  for (const auto& [name, device] : {std::pair{"/nonexistent/renderD128", 2},
+                                     {"/nonexistent/renderD128#2", 4},
+                                     {"cuda:1", 3},
+                                     {"device 4", 5}}) {
+    scripted::calls().clear();
+    EXPECT_EQ(run_egl({"--device", name}).status, 0) << name;
+    EXPECT_EQ(scripted::calls().at(0), "eglGetPlatformDisplayEXT(device " +
+                                           std::to_string(device) + ")");
+  }
+}
+
+// Catches a kernel driver, an NVIDIA driver or a group read from anywhere
+// but the root folder's tree, or a render node that is no character device
+// taken for one. /dev/null stands for a render node of vgem's, which no EGL
+// driver serves.
+TEST(EglFileSystem, ReadsItsFactsUnderTheRootFolder) {
+  const FileTree tree;
+  tree.link("/dev/dri/renderD128", "/dev/null");
+  tree.file("/dev/dri/renderD129");
+  tree.link("/sys/dev/char/1:3/device/driver",
+            "../../../bus/platform/drivers/vgem");
+  EXPECT_EQ(kernel_driver("/dev/dri/renderD128"), "vgem");
+  EXPECT_EQ(kernel_driver("/dev/dri/renderD129"), "");
+  EXPECT_EQ(kernel_driver("/dev/dri/renderD130"), "");
+  EXPECT_FALSE(nvidia_driver_present());
+  tree.file("/proc/driver/nvidia/gpus/0000:41:00.0/information");
+  EXPECT_TRUE(nvidia_driver_present());
+
+  tree.file("/etc/group",
+            "root:x:0:\nrender:x:" + std::to_string(getgid()) + ":\n");
+  std::filesystem::create_directories(std::filesystem::temp_directory_path());
+  tree.file("/dev/dri/renderD131/x");  // a folder: opening it fails
+  const NodeFacts folder =
+      node_facts({.renderNode = "/dev/dri/renderD131", .kernelDriver = "x"});
+  EXPECT_EQ(folder.openError, EISDIR);
+  EXPECT_EQ(folder.group, getgid() == 0 ? "root" : "render");
+  const NodeFacts opens =
+      node_facts({.renderNode = "/dev/dri/renderD128", .kernelDriver = "vgem"});
+  EXPECT_EQ(render_node_cause(opens), "its kernel driver is vgem");
+}
+
+// Catches a cause that gives advice that cannot help: the group to join
+// where something else kept the node shut, or a driver named where the node
+// could not be opened; and a surfaceless platform's failure without why.
+TEST(EglDiagnosis, SaysWhatARenderNodeOrSurfacelessSaysOfItself) {
+  const struct {
+    NodeFacts facts;
+    const char* cause;
+  } nodes[] = {
+      {{"/dev/dri/renderD128", 0, "", ""}, ""},
+      {{"/dev/dri/renderD128", 0, "", "nvidia-drm"},
+       "its kernel driver is nvidia-drm"},
+      {{"/dev/dri/renderD128", ENOENT, "", "i915"},
+       "cannot open /dev/dri/renderD128: No such file or directory"},
+      {{"/dev/dri/renderD128", EACCES, "render", ""},
+       "cannot open /dev/dri/renderD128: Permission denied; add this user "
+       "to group render"},
+      {{"/dev/dri/renderD128", EPERM, "render", ""},
+       "cannot open /dev/dri/renderD128: Operation not permitted"},
+  };
+  for (const auto& row : nodes) {
+    EXPECT_EQ(render_node_cause(row.facts), row.cause) << row.cause;
+  }
+  EXPECT_EQ(surfaceless_cause("EGL_MESA_platform_surfaceless"), "");
+  EXPECT_EQ(surfaceless_cause(nullptr),
+            "libEGL finds no EGL driver: Mesa's is libEGL_mesa.so.0, in "
+            "Debian's libegl-mesa0");
+  EXPECT_EQ(surfaceless_cause("EGL_EXT_platform_device"),
+            "no EGL driver here offers it: Mesa's, libEGL_mesa.so.0, does");
+}
+
+// Catches an NVIDIA GPU that EGL cannot see passed over in silence, where
+// software served or where nothing did, or named where NVIDIA's EGL device
+// is there and only failed, or where a GPU served.
+TEST(EglDiagnosis, NamesAnNvidiaGpuThatEglDoesNotList) {
+  const Display gpu{.kind = Kind::Gpu};
+  const Display software{.kind = Kind::Software};
+  const Display nvidia{.kind = Kind::Gpu, .nvidia = true};
+  EXPECT_THAT(unseen_nvidia_note(&software, {software}, true),
+              ::testing::StartsWith("an NVIDIA GPU is here, but no EGL "
+                                    "device is NVIDIA's: missing are "
+                                    "NVIDIA's EGL library"));
+  EXPECT_NE(unseen_nvidia_note(nullptr, {software}, true), "");
+  EXPECT_EQ(unseen_nvidia_note(&software, {software}, false), "");
+  EXPECT_EQ(unseen_nvidia_note(&software, {nvidia, software}, true), "");
+  EXPECT_EQ(unseen_nvidia_note(&gpu, {gpu}, true), "");
+}
+
+// Catches a software device preferred to a GPU, a GPU reached through the
+// wrong device, or a listing out of the order the report uses.
+TEST_F(EglStartupTest, PrefersAGpuToSoftwareThenSurfaceless) {
+  scripted::script().egl.devices = {{kSoftware, nullptr},
+                                    {kGpu, "/nonexistent/renderD128"}};
+  EXPECT_EQ(run_egl({"--list-devices"}).out,
+            "/nonexistent/renderD128\tGPU\nsoftware\tMesa's software renderer\n"
+            "surfaceless\tMesa's surfaceless platform\n");
+  const EglRun run = run_egl({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, kBannerLine + kReportLines);
+  EXPECT_THAT(scripted::calls(),
+              ::testing::IsSupersetOf(
+                  {"eglGetPlatformDisplayEXT(device 2)", "eglBindAPI(0x30A2)",
+                   "eglCreateContext()", "eglMakeCurrent(no surface)"}));
+  scripted::calls().clear();
+  run_egl({"--device=software"});
+  EXPECT_EQ(scripted::calls().at(0), "eglGetPlatformDisplayEXT(device 1)");
+}
+
+// Catches a report that gives up where EGL has no device platform, or that
+// needs a surfaceless context where the driver has none.
+TEST_F(EglStartupTest, UsesSurfacelessWithoutDevicesAndAPbufferWhereNeeded) {
+  scripted::script().egl.clientExtensions = "EGL_MESA_platform_surfaceless";
+  scripted::script().egl.displayExtensions = "";
+  EXPECT_EQ(run_egl({"--list-devices"}).out,
+            "surfaceless\tMesa's surfaceless platform\n");
+  EXPECT_EQ(run_egl({}).status, 0);
+  EXPECT_THAT(scripted::calls(),
+              ElementsAre("eglGetPlatformDisplayEXT(0x31DD)", "eglInitialize()",
+                          "eglBindAPI(0x30A2)",
+                          "eglChooseConfig(0x3040=0x8, 0x3033=0x1)",
+                          "eglCreateContext()", "eglCreatePbufferSurface(1x1)",
+                          "eglMakeCurrent(pbuffer)", "glGetString(0x1F02)",
+                          "glGetString(0x1F00)", "glGetString(0x1F01)",
+                          "glGetString(0x1F02)", "glGetString(0x1F03)"));
+}
+
+// Catches a failure that is silent, unnamed, reported as success, or that
+// goes on to a report in no context: each step's own line, after the banner;
+// or, where no driver offers surfaceless, a line that does not say so.
+TEST_F(EglStartupTest, NamesTheStepThatFailedAndEglsError) {
+  const struct {
+    const char* call;
+    EGLint error;
+    const char* line;
+  } kSteps[] = {
+      {"eglGetPlatformDisplayEXT", EGL_BAD_PARAMETER,
+       "cannot get an EGL display on software: EGL_BAD_PARAMETER"},
+      {"eglGetPlatformDisplayEXT", EGL_BAD_DEVICE_EXT,
+       "cannot get an EGL display on software: EGL_BAD_DEVICE_EXT"},
+      {"eglGetPlatformDisplayEXT", EGL_SUCCESS,
+       "cannot get an EGL display on software: EGL gives no error"},
+      {"eglInitialize", EGL_NOT_INITIALIZED,
+       "cannot initialize EGL on software: EGL_NOT_INITIALIZED"},
+      {"eglBindAPI", EGL_BAD_PARAMETER,
+       "cannot bind OpenGL on software: EGL_BAD_PARAMETER"},
+      {"eglChooseConfig", EGL_BAD_ATTRIBUTE,
+       "cannot find an OpenGL config on software: EGL_BAD_ATTRIBUTE"},
+      {"eglCreateContext", EGL_BAD_MATCH,
+       "cannot create an OpenGL context on software: EGL_BAD_MATCH"},
+      {"eglMakeCurrent", 0x3099,
+       "cannot make the context current on software: EGL error 0x3099"},
+  };
+  for (const auto& step : kSteps) {
+    scripted::reset();
+    scripted::script().egl.failing = step.call;
+    scripted::script().egl.error = step.error;
+    const EglRun run = run_egl({"--device=software"});
+    EXPECT_EQ(run.status, 1) << step.call;
+    EXPECT_EQ(run.out, kBannerLine);
+    EXPECT_EQ(run.err, std::string("quarn-egl: ") + step.line + "\n");
+  }
+  // Surfaceless, tried where nothing else is, says that no driver offers it
+  // (where libEGL has no driver at all, the real stack shows).
+  scripted::reset();
+  scripted::script().egl.clientExtensions = "EGL_EXT_platform_device";
+  scripted::script().egl.devices.clear();
+  scripted::script().egl.failing = "eglGetPlatformDisplayEXT";
+  scripted::script().egl.error = EGL_BAD_PARAMETER;
+  EXPECT_EQ(run_egl({}).err,
+            "quarn-egl: cannot get an EGL display on surfaceless: "
+            "EGL_BAD_PARAMETER (no EGL driver here offers it: Mesa's, "
+            "libEGL_mesa.so.0, does)\n");
+  scripted::reset();
+  EXPECT_EQ(run_egl({"--device=/dev/dri/renderD129"}).err,
+            "quarn-egl: no device /dev/dri/renderD129 (quarn-egl "
+            "--list-devices names them)\n");
+}
+
+// Catches options that run a report they do not ask for: a misspelt one is
+// refused with the usage, and --device without a name (last, empty, or
+// after '=') says that it needs one, before any EGL call.
+TEST_F(EglStartupTest, RefusesArgumentsItDoesNotKnow) {
+  for (const auto& arguments :
+       std::vector<std::vector<std::string>>{{"--devices"}, {"-sync"}}) {
+    const EglRun run = run_egl(arguments);
+    EXPECT_EQ(run.status, 2) << arguments[0];
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("quarn-egl: unknown argument '" + arguments[0] +
+                                "'\nusage: quarn-egl",
+                            0),
+              0u)
+        << run.err;
+  }
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"--device"}, {"--device", ""}, {"--device="}}) {
+    const EglRun run = run_egl(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("quarn-egl: option '--device' needs a name\n"
+                            "usage: quarn-egl",
+                            0),
+              0u)
+        << run.err;
+  }
+  EXPECT_THAT(scripted::calls(), ::testing::IsEmpty());
+  EXPECT_EQ(run_egl({"--help"}).out.rfind("usage: quarn-egl", 0), 0u);
+}
+
+// Catches a run that stops at the first failing device though a later one
+// serves, a failure without its cause, a device left initialized, a
+// --device that falls back, or a served line where none was asked for.
+TEST_F(EglStartupTest, TriesEachDeviceInTurnAndNamesEachFailure) {
+  scripted::script().egl.devices = {
+      {kSoftware, nullptr},
+      {kGpu, "/nonexistent/renderD128", 0, "eglInitialize",
+       EGL_NOT_INITIALIZED},
+      {kNvidia, nullptr, 0, "eglCreateContext", EGL_BAD_MATCH}};
+  const std::string failures =
+      "quarn-egl: cannot initialize EGL on /nonexistent/renderD128: "
+      "EGL_NOT_INITIALIZED (cannot open /nonexistent/renderD128: No such "
+      "file or directory)\n"
+      "quarn-egl: cannot create an OpenGL context on cuda:0: EGL_BAD_MATCH\n";
+  EglRun run = run_egl({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBannerLine + kReportLines);
+  EXPECT_EQ(run.err, failures);
+  EXPECT_EQ(std::count(scripted::calls().begin(), scripted::calls().end(),
+                       "eglTerminate()"),
+            2);
+  run = run_egl({"--say-device"});
+  EXPECT_EQ(run.err, failures +
+                         "quarn-egl: served by software (Mesa's software "
+                         "renderer)\n");
+  run = run_egl({"--device=cuda:0", "--no-banner"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "quarn-egl: cannot create an OpenGL context on cuda:0: "
+            "EGL_BAD_MATCH\n");
+  scripted::script().egl.clientExtensions = "EGL_EXT_platform_device";
+  scripted::script().egl.devices[0].failing = "eglMakeCurrent";
+  scripted::script().egl.devices[0].error = EGL_BAD_ACCESS;
+  run = run_egl({});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kBannerLine);
+  EXPECT_EQ(run.err, failures +
+                         "quarn-egl: cannot make the context current on "
+                         "software: EGL_BAD_ACCESS\n");
+}
+
+// Catches a device with OpenGL ES alone given up, asked for ES 1, or used
+// without a word that the report is OpenGL ES's.
+TEST_F(EglStartupTest, ReportsOpenGlEsWhereTheDeviceHasNoDesktopGl) {
+  scripted::script().egl.devices = {
+      {kGpu, "/dev/dri/renderD128", 0, "", 0, true}};
+  const EglRun run = run_egl({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "quarn-egl: /dev/dri/renderD128 offers no desktop OpenGL (cannot "
+            "find an OpenGL config: none matches); reporting OpenGL ES\n");
+  EXPECT_THAT(scripted::calls(), ::testing::IsSupersetOf(
+                                     {"eglBindAPI(0x30A0)",
+                                      "eglChooseConfig(0x3040=0x4, 0x3033=0x0)",
+                                      "eglCreateContext(0x3098=2)"}));
+}
+
+// Catches an NVIDIA driver's line missing from a run, or one read from the
+// machine's own /dev in place of the root folder's.
+TEST_F(EglStartupTest, SaysWhenAnNvidiaGpuIsHereButNotInEgl) {
+  const FileTree tree;
+  EXPECT_EQ(run_egl({}).err, "");
+  tree.file("/dev/nvidia0");
+  EglRun run = run_egl({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.err, ::testing::StartsWith(
+                           "quarn-egl: an NVIDIA GPU is here, but no EGL"));
+  scripted::script().egl.failing = "eglInitialize";
+  run = run_egl({});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, ::testing::HasSubstr("\nquarn-egl: an NVIDIA GPU is "
+                                            "here, but no EGL device is"));
+}
+
+// Catches an abort, or a report lost, where a vendor counts more devices
+// than any machine has: the first kMaxDevices are asked for, and said so.
+TEST_F(EglStartupTest, BoundsTheDeviceCountThatAVendorGives) {
+  scripted::script().egl.countedDevices = INT_MAX;
+  const EglRun run = run_egl({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBannerLine + kReportLines);
+  EXPECT_EQ(run.err,
+            "quarn-egl: EGL counts 2147483647 devices; the first 256 are "
+            "tried\n");
+  EXPECT_EQ(run_egl({"--list-devices"}).out,
+            "software\tMesa's software renderer\n"
+            "surfaceless\tMesa's surfaceless platform\n");
+}
+
+// Catches a context that gives no version reported as serving, with four
+// "(null)" lines, in place of the next device's report.
+TEST_F(EglStartupTest, TriesTheNextDeviceWhereAContextGivesNoVersion) {
+  scripted::script().egl.devices.insert(scripted::script().egl.devices.begin(),
+                                        {kGpu, "/nonexistent/renderD128", 0, "",
+                                         0, false, nullptr, nullptr, true});
+  const EglRun run = run_egl({"--say-device"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBannerLine + kReportLines);
+  EXPECT_EQ(run.err,
+            "quarn-egl: cannot read the OpenGL version on "
+            "/nonexistent/renderD128: the context gives none (cannot open "
+            "/nonexistent/renderD128: No such file or directory)\n"
+            "quarn-egl: served by software (Mesa's software renderer)\n");
+  EXPECT_THAT(
+      scripted::calls(),
+      ::testing::IsSupersetOf({"eglMakeCurrent(none)", "eglTerminate()"}));
+}
+
+// Standard error as a pipe whose reader has gone.
+void give_stderr_a_gone_reader() {
+  int ends[2];
+  if (pipe(ends) != 0) _exit(99);
+  close(ends[0]);
+  dup2(ends[1], STDERR_FILENO);
+}
+
+// Catches a note that costs the report or its status where it cannot be
+// written: SIGPIPE from a failing device's line, or from the served line.
+TEST_F(EglStartupTest, KeepsTheReportWhereNotesCannotBeWritten) {
+  scripted::script().egl.devices.insert(scripted::script().egl.devices.begin(),
+                                        {kGpu, "/nonexistent/renderD128", 0,
+                                         "eglInitialize", EGL_NOT_INITIALIZED});
+  const EglRun run =
+      run_egl_in_child({"--say-device"}, give_stderr_a_gone_reader);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBannerLine + kReportLines);
+}
+
+// Catches a --version that runs a report or is refused.
+TEST_F(EglStartupTest, PrintsTheBannerForVersion) {
+  const EglRun run = run_egl({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kBannerLine);
+  EXPECT_THAT(scripted::calls(), ::testing::IsEmpty());
+}
+
+}  // namespace
