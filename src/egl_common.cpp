@@ -22,6 +22,15 @@ std::string one_line(std::string text) {
   return text;
 }
 
+std::string joined(const std::vector<std::string>& items, const char* by) {
+  std::string text;
+  for (const std::string& item : items) {
+    if (!text.empty()) text += by;
+    text += item;
+  }
+  return text;
+}
+
 std::string& file_system_root() {
   static std::string root;
   return root;

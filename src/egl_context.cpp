@@ -71,9 +71,16 @@ Current create_any_context(EGLDisplay egl, bool surfaceless,
   const Failure desktop =
       create_context(egl, surfaceless, kApis[0], config, context);
   if (!desktop) return {};
-  if (create_context(egl, surfaceless, kApis[1], config, context)) {
-    return {desktop, ""};
+  Failure es = create_context(egl, surfaceless, kApis[1], config, context);
+  // A device with no desktop config at all offers OpenGL ES alone: its own
+  // failure is the one to name, with that.
+  if (es && es.step != kApis[1].configStep &&
+      desktop.step == kApis[0].configStep && desktop.why == "none matches") {
+    es.why += "; it offers no desktop OpenGL (cannot " +
+              std::string(desktop.step) + ": none matches)";
+    return {es, ""};
   }
+  if (es) return {desktop, ""};
   return {{},
           name + " offers no desktop OpenGL (cannot " + desktop.step + ": " +
               desktop.why + "); reporting OpenGL ES"};

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "egl_identity.h"
+
 namespace quarn_egl {
 
 namespace {
@@ -16,8 +18,23 @@ const char* device_string(EGLDeviceEXT device, EGLint name) {
   return query != nullptr ? query(device, name) : nullptr;
 }
 
-DeviceFacts facts_of(EGLDeviceEXT device) {
-  DeviceFacts facts{.handle = device};
+// EGL_EXT_device_persistent_id's device UUID, where the device gives it.
+std::string device_uuid(EGLDeviceEXT device) {
+  using QueryBinary =
+      EGLBoolean (*)(EGLDeviceEXT, EGLint, EGLint, void*, EGLint*);
+  const auto query = egl_function<QueryBinary>("eglQueryDeviceBinaryEXT");
+  unsigned char bytes[16] = {};
+  EGLint size = 0;
+  if (query == nullptr ||
+      !query(device, EGL_DEVICE_UUID_EXT, sizeof bytes, bytes, &size) ||
+      size != sizeof bytes) {
+    return "";
+  }
+  return uuid_text(bytes);
+}
+
+DeviceFacts facts_of(EGLDeviceEXT device, std::size_t index) {
+  DeviceFacts facts{.handle = device, .egl = index};
   const char* extensions = device_string(device, EGL_EXTENSIONS);
   facts.software = has_word(extensions, "EGL_MESA_device_software");
   if (has_word(extensions, "EGL_EXT_device_drm_render_node")) {
@@ -26,6 +43,16 @@ DeviceFacts facts_of(EGLDeviceEXT device) {
     if (!facts.renderNode.empty()) {
       facts.kernelDriver = kernel_driver(facts.renderNode);
     }
+  }
+  std::string drmFile;
+  if (has_word(extensions, "EGL_EXT_device_drm")) {
+    const char* file = device_string(device, EGL_DRM_DEVICE_FILE_EXT);
+    if (file != nullptr) drmFile = file;
+  }
+  facts.pci =
+      pci_address(!facts.renderNode.empty() ? facts.renderNode : drmFile);
+  if (has_word(extensions, "EGL_EXT_device_persistent_id")) {
+    facts.uuid = device_uuid(device);
   }
   facts.nvidia = has_word(extensions, "EGL_NV_device_cuda");
   const auto attribute =
@@ -57,11 +84,23 @@ std::string name_of(const DeviceFacts& facts, std::size_t index) {
   return "device " + std::to_string(index);
 }
 
-std::string description_of(const DeviceFacts& facts) {
-  std::string description = facts.software ? "Mesa's software renderer" : "GPU";
+// What a device is: its kind first, then its identities, where it has them,
+// as `key value` items. The line that names the one that served leaves out
+// the UUID, and Mesa's software device's kind, which its name says.
+std::string description_of(const DeviceFacts& facts, bool listing) {
+  std::string description = facts.software ? "software: " : "GPU: ";
+  if (facts.software && !listing) description.clear();
   if (facts.named) {
-    description += ": " + one_line(facts.vendor + ", " + facts.renderer);
+    description += one_line(facts.vendor + ", " + facts.renderer);
+  } else if (facts.software) {
+    description += "Mesa's software renderer";
+  } else {
+    description.resize(description.size() - 2);
   }
+  description += "; egl " + std::to_string(facts.egl);
+  if (!facts.pci.empty()) description += "; pci " + facts.pci;
+  if (facts.cuda >= 0) description += "; cuda " + std::to_string(facts.cuda);
+  if (listing && !facts.uuid.empty()) description += "; uuid " + facts.uuid;
   if (!facts.kernelDriver.empty()) {
     description += "; kernel driver " + facts.kernelDriver;
   }
@@ -115,7 +154,9 @@ std::vector<DeviceFacts> egl_devices(long long& counted) {
   found.resize(std::clamp<std::size_t>(count, 0, found.size()));
   std::vector<DeviceFacts> devices;
   devices.reserve(found.size());
-  for (EGLDeviceEXT device : found) devices.push_back(facts_of(device));
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    devices.push_back(facts_of(found[i], i));
+  }
   return devices;
 }
 
@@ -125,30 +166,42 @@ std::vector<Display> ranked_displays(const std::vector<DeviceFacts>& devices,
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const DeviceFacts& facts = devices[i];
     all.push_back({.name = name_of(facts, i),
-                   .description = description_of(facts),
+                   .description = description_of(facts, true),
+                   .brief = description_of(facts, false),
                    .kind = facts.software ? Kind::Software : Kind::Gpu,
                    .platform = EGL_PLATFORM_DEVICE_EXT,
                    .native = facts.handle,
                    .renderNode = facts.renderNode,
                    .kernelDriver = facts.kernelDriver,
-                   .nvidia = facts.nvidia});
+                   .nvidia = facts.nvidia,
+                   .egl = static_cast<long long>(facts.egl),
+                   .pci = facts.pci,
+                   .cuda = facts.cuda,
+                   .uuid = facts.uuid});
   }
   make_names_unique(all);
   std::stable_partition(all.begin(), all.end(), [](const Display& display) {
     return display.kind == Kind::Gpu;
   });
   if (all.empty() || surfacelessOffered) {
-    all.push_back(
-        {.name = "surfaceless", .description = "Mesa's surfaceless platform"});
+    all.push_back({.name = "surfaceless",
+                   .description = "Mesa's surfaceless platform",
+                   .brief = "Mesa's surfaceless platform"});
   }
   return all;
 }
 
 const Display* display_named(const std::vector<Display>& displays,
                              std::string_view name) {
-  const auto named = std::find_if(
+  auto named = std::find_if(
       displays.begin(), displays.end(),
       [name](const Display& display) { return display.name == name; });
+  if (named == displays.end()) {
+    named = std::find_if(displays.begin(), displays.end(),
+                         [name](const Display& display) {
+                           return identity_names(name, display);
+                         });
+  }
   return named != displays.end() ? &*named : nullptr;
 }
 

@@ -16,6 +16,7 @@ namespace quarn_egl {
 // What is known of one device in EGL's list.
 struct DeviceFacts {
   void* handle = nullptr;      // the EGLDeviceEXT
+  std::size_t egl = 0;         // its place in EGL's list
   bool software = false;       // EGL_MESA_device_software
   std::string renderNode{};    // EGL_DRM_RENDER_NODE_FILE_EXT; "" for none
   std::string kernelDriver{};  // the render node's, from sysfs
@@ -24,6 +25,8 @@ struct DeviceFacts {
   bool named = false;          // EGL_EXT_device_query_name gave both:
   std::string vendor{};        // EGL_VENDOR
   std::string renderer{};      // EGL_RENDERER_EXT
+  std::string pci{};           // of its render node, else its DRM device file
+  std::string uuid{};          // EGL_EXT_device_persistent_id's device UUID
 };
 
 // A vendor may count any number of devices: no more are asked for.
@@ -40,7 +43,8 @@ std::vector<DeviceFacts> egl_devices(long long& counted);
 std::vector<Display> ranked_displays(const std::vector<DeviceFacts>& devices,
                                      bool surfacelessOffered);
 
-// The display that --device names, or null.
+// The display that --device names, by its name, else by an identity (egl:N,
+// pci:ADDR, cuda:N, uuid:UUID): the first in the order tried; or null.
 const Display* display_named(const std::vector<Display>& displays,
                              std::string_view name);
 

@@ -6,9 +6,12 @@
 // the step, EGL's error and the likely cause, and the next is tried. Its
 // parts: the devices (egl_devices), the contexts (egl_context) and the
 // diagnosis (egl_diagnosis); here, the command line and the loop.
-//   quarn-egl [--device=NAME] [--say-device] [--no-banner] | --list-devices
-//           | --version | --help
+//   quarn-egl [--device=NAME | --gpu] [--say-device] [--no-banner]
+//           | --list-devices | --version | --help
+#include <GL/gl.h>
+
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +19,7 @@
 #include "egl_context.h"
 #include "egl_devices.h"
 #include "egl_diagnosis.h"
+#include "egl_software.h"
 #include "program.h"
 #include "quarn.h"
 
@@ -24,7 +28,7 @@ namespace {
 using namespace quarn_egl;
 
 const char* const kUsage =
-    "usage: quarn-egl [--device=NAME] [--say-device] [--no-banner]\n"
+    "usage: quarn-egl [--device=NAME | --gpu] [--say-device] [--no-banner]\n"
     "                                   report the OpenGL implementation\n"
     "       quarn-egl --list-devices    the devices, in the order tried\n"
     "       quarn-egl --version | --help\n";
@@ -59,37 +63,76 @@ int list_devices() {
 
 struct Options {
   std::string device;  // only this one, if given
+  bool gpuOnly = false;
   bool sayDevice = false;
   bool banner = true;
 };
 
-void say_if_an_nvidia_gpu_went_unseen(const Display* served,
+// Says so where an NVIDIA GPU went unseen; whether it did.
+bool say_if_an_nvidia_gpu_went_unseen(const Display* served,
                                       const std::vector<Display>& all) {
-  const std::string note =
-      unseen_nvidia_note(served, all, nvidia_driver_present());
+  const std::string note = unseen_nvidia_note(served, all, nvidia_facts());
   if (!note.empty()) say(note);
+  return !note.empty();
+}
+
+// Whether the current context's renderer is one of Mesa's in software.
+bool renderer_is_software() {
+  const auto* renderer =
+      reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  if (renderer == nullptr) return false;
+  for (const char* software : {"llvmpipe", "softpipe", "swrast"}) {
+    if (std::strstr(renderer, software) != nullptr) return true;
+  }
+  return false;
+}
+
+// After a report from software that no line has explained yet, and that
+// --device did not ask for: why, where something says.
+void say_why_software(const Display& served, const std::vector<Display>& all) {
+  const bool software =
+      served.kind == Kind::Software ||
+      (served.kind == Kind::Surfaceless && renderer_is_software());
+  if (!software) return;
+  const std::string note =
+      software_note(software_variables(), unlisted_render_nodes(all));
+  if (!note.empty()) say(note);
+}
+
+// The displays to try: all of them, that one, or the GPUs alone.
+std::vector<const Display*> to_try(const Options& options,
+                                   const std::vector<Display>& all) {
+  std::vector<const Display*> tried;
+  if (!options.device.empty()) {
+    const Display* named = display_named(all, options.device);
+    if (named == nullptr) {
+      say("no device " + options.device +
+          " (quarn-egl --list-devices names them)");
+    } else {
+      tried.push_back(named);
+    }
+    return tried;
+  }
+  for (const Display& display : all) {
+    if (!options.gpuOnly || display.kind == Kind::Gpu)
+      tried.push_back(&display);
+  }
+  if (tried.empty()) {
+    say("EGL lists no GPU (quarn-egl --list-devices names what it lists)");
+  }
+  return tried;
 }
 
 // The report from the first display that serves; 1 where none does.
 int report(const Options& options) {
   if (options.banner) std::printf("%s\n", quarn_program::kVersionBanner);
   const std::vector<Display> all = displays();
-  std::vector<const Display*> tried;
-  tried.reserve(all.size());
-  for (const Display& display : all) tried.push_back(&display);
-  if (!options.device.empty()) {
-    const Display* named = display_named(all, options.device);
-    if (named == nullptr) {
-      say("no device " + options.device +
-          " (quarn-egl --list-devices names them)");
-      return 1;
-    }
-    tried = {named};
-  }
-  for (const Display* display : tried) {
+  bool explained = false;  // a line has said why a GPU did not serve
+  for (const Display* display : to_try(options, all)) {
     const Current current = make_context_current(*display);
     if (current.failure) {
       say(failure_line(current.failure, *display));
+      explained = explained || display->kind == Kind::Gpu;
       continue;
     }
     if (!current.note.empty()) say(current.note);
@@ -97,12 +140,13 @@ int report(const Options& options) {
     const int status = quarn_program::finish_standard_output("quarn-egl");
     // A report that went nowhere was served by nothing the reader can see.
     if (options.sayDevice && status == 0) {
-      say("served by " + display->name + " (" + display->description + ")");
+      say("served by " + display->name + " (" + display->brief + ")");
     }
-    say_if_an_nvidia_gpu_went_unseen(display, all);
+    explained = say_if_an_nvidia_gpu_went_unseen(display, all) || explained;
+    if (!explained && options.device.empty()) say_why_software(*display, all);
     return status;
   }
-  say_if_an_nvidia_gpu_went_unseen(nullptr, all);
+  if (!options.gpuOnly) say_if_an_nvidia_gpu_went_unseen(nullptr, all);
   return 1;
 }
 
@@ -131,6 +175,8 @@ int main(int argc, char** argv) {
       listing = true;
     } else if (argument == "--say-device") {
       options.sayDevice = true;
+    } else if (argument == "--gpu") {
+      options.gpuOnly = true;
     } else if (argument == "--no-banner") {
       options.banner = false;
     } else if (argument == "--device" || argument.starts_with("--device=")) {
@@ -147,6 +193,9 @@ int main(int argc, char** argv) {
     } else {
       return usage_error("unknown argument '" + std::string(argument) + "'");
     }
+  }
+  if (options.gpuOnly && !options.device.empty()) {
+    return usage_error("options '--gpu' and '--device' exclude each other");
   }
   return listing ? list_devices() : report(options);
 }

@@ -8,13 +8,8 @@
 // Ninja build, one that is not current goes back to scripts/run first.
 //   quarn-run [toolkit options]
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -28,130 +23,24 @@
 
 #include "build_check.h"
 #include "program.h"
+#include "run_child.h"
+#include "run_software.h"
 #include "run_verdict.h"
 
 namespace {
 
+using quarn_run::Child;
+using quarn_run::end;
+using quarn_run::output_of;
+using quarn_run::start;
+using quarn_run::step;
+using quarn_run::Clock;
 using quarn_run::Ending;
-using Clock = std::chrono::steady_clock;
 
 // What scripts/run knows of the build it starts this from: "check" it,
 // "made" just now, or, handed back by this, "stale". Unset, this is no run
 // of scripts/run's, and the build is none of its business.
 const char* const kBuild = "QUARN_RUN_BUILD";
-
-// Written to by the SIGCHLD handler, so that poll wakes when a child ends.
-int childEnded[2] = {-1, -1};
-
-extern "C" void on_child_end(int /*signal*/) {
-  const int saved = errno;
-  static_cast<void>(write(childEnded[1], "", 1));
-  errno = saved;
-}
-
-// A program run with its output read through pipes.
-struct Child {
-  pid_t pid = -1;
-  int fds[2] = {-1, -1};  // its standard output and error; -1 once closed
-  std::string text[2];
-  bool reaped = false;
-  int status = 0;
-  bool running() const { return pid != -1 && !reaped; }
-  bool done() const {
-    return pid == -1 || (reaped && fds[0] == -1 && fds[1] == -1);
-  }
-};
-
-// In the child: its output into the pipes, with the signals as a shell
-// would leave them. It dies with the launcher, which alone would otherwise
-// end it.
-[[noreturn]] void exec_child(char** argv, const int (&out)[2],
-                             const int (&err)[2], pid_t launcher) {
-  dup2(out[1], STDOUT_FILENO);
-  dup2(err[1], STDERR_FILENO);
-  signal(SIGPIPE, SIG_DFL);
-  signal(SIGCHLD, SIG_DFL);
-#ifdef __linux__
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != launcher) _exit(127);
-#else
-  static_cast<void>(launcher);
-#endif
-  execvp(argv[0], argv);
-  std::fprintf(stderr, "quarn: cannot run %s: %s\n", argv[0],
-               std::strerror(errno));
-  _exit(127);
-}
-
-Child start(char** argv) {
-  Child child;
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return child;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]), close(out[1]);
-    return child;
-  }
-  const pid_t launcher = getpid();
-  child.pid = fork();
-  if (child.pid == 0) exec_child(argv, out, err, launcher);
-  close(out[1]), close(err[1]);
-  child.fds[0] = out[0], child.fds[1] = err[0];
-  if (child.pid == -1) close(out[0]), close(err[0]), child.fds[0] = -1;
-  return child;
-}
-
-// One wait for any of the children to write, close or end, up to the
-// deadline; false once it has passed.
-bool step(const std::vector<Child*>& children, Clock::time_point deadline) {
-  std::vector<pollfd> fds{{childEnded[0], POLLIN, 0}};
-  for (Child* child : children) {
-    if (child->running()) {
-      child->reaped = waitpid(child->pid, &child->status, WNOHANG) > 0;
-    }
-    for (const int fd : child->fds) fds.push_back({fd, POLLIN, 0});
-  }
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  if (left.count() <= 0) return false;
-  if (poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) {
-    return true;
-  }
-  char block[8192];
-  if (fds[0].revents != 0) {
-    static_cast<void>(read(childEnded[0], block, sizeof block));
-  }
-  std::size_t at = 1;
-  for (Child* child : children) {
-    for (int i = 0; i < 2; ++i, ++at) {
-      if (fds[at].revents == 0) continue;
-      const ssize_t got = read(child->fds[i], block, sizeof block);
-      if (got > 0) child->text[i].append(block, static_cast<std::size_t>(got));
-      if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-        close(child->fds[i]);
-        child->fds[i] = -1;
-      }
-    }
-  }
-  return true;
-}
-
-// How a child ended; one still running is killed and reaped first.
-Ending end(Child& child) {
-  Ending ending{Ending::How::Exited, 0, child.text[1]};
-  if (child.pid == -1)
-    return {Ending::How::Exited, 127, "quarn: cannot fork\n"};
-  if (child.running()) {
-    kill(child.pid, SIGKILL);
-    waitpid(child.pid, &child.status, 0);
-    child.reaped = true;
-    ending.how = Ending::How::TimedOut;
-  } else if (WIFSIGNALED(child.status)) {
-    ending = {Ending::How::Signalled, WTERMSIG(child.status), child.text[1]};
-  } else {
-    ending.code = WEXITSTATUS(child.status);
-  }
-  return ending;
-}
 
 // Hands the run back to scripts/run, which builds, then starts this again.
 [[noreturn]] void rebuild(const std::string& folder, char** argv) {
@@ -163,20 +52,6 @@ Ending end(Child& child) {
   std::fprintf(stderr, "quarn: cannot run %s: %s\n", script.c_str(),
                std::strerror(errno));
   std::exit(127);
-}
-
-// The child's standard output once it has ended.
-std::string output_of(std::vector<std::string> words) {
-  std::vector<char*> argv;
-  argv.reserve(words.size() + 1);
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  Child child = start(argv.data());
-  const Clock::time_point deadline = Clock::now() + std::chrono::minutes(1);
-  while (!child.done() && step({&child}, deadline)) {
-  }
-  end(child);
-  return child.text[0];
 }
 
 // Lists what the programs were built from, as Ninja's records name it,
@@ -250,10 +125,7 @@ int main(int argc, char** argv) {
   // A note that cannot be written, to a reader that has gone, costs nothing;
   // standard output's own reader is answered as quarn would answer it.
   signal(SIGPIPE, SIG_IGN);
-  struct sigaction onEnd {};
-  onEnd.sa_handler = on_child_end;
-  if (pipe2(childEnded, O_CLOEXEC | O_NONBLOCK) != 0 ||
-      sigaction(SIGCHLD, &onEnd, nullptr) != 0) {
+  if (!quarn_run::prepare_for_children()) {
     std::perror("quarn: cannot wait for a child");
     return 1;
   }
@@ -279,7 +151,11 @@ int main(int argc, char** argv) {
     const Ending ending = run_quarn(quarn);
     const quarn_run::Verdict verdict =
         quarn_run::judge(ending, quarn_run::display_label(arguments, display));
-    if (verdict.reportStands) return pass_on(quarn.text[0], ending);
+    if (verdict.reportStands) {
+      const int status = pass_on(quarn.text[0], ending);
+      if (status == 0) quarn_run::say_why_software(quarn.text[0], arguments);
+      return status;
+    }
     why = verdict.why;
   }
   report_through_egl(folder, why, !arguments.empty());

@@ -98,6 +98,42 @@ Verdict judge(const Ending& ending, std::string_view display) {
                          ", or it has no such screen (", *toolkit, ")"})};
 }
 
+bool is_software(std::string_view renderer) {
+  for (const std::string_view software : {"llvmpipe", "softpipe", "swrast"}) {
+    if (renderer.find(software) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+bool names_a_host(std::string_view display) {
+  const std::size_t colon = display.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  const std::string_view host = display.substr(0, colon);
+  return host != "unix" && !host.starts_with("/");
+}
+
+std::string software_note(const Served& served) {
+  if (!is_software(served.renderer) || !served.gpuHere) return "";
+  std::vector<std::string> causes;
+  if (served.sshForwarded) {
+    causes.emplace_back("the display is forwarded over ssh");
+  }
+  if (served.noDri3) {
+    causes.emplace_back(
+        "the X server offers no direct rendering (no DRI3, as on Xvfb, "
+        "Xvnc and xrdp)");
+  }
+  for (const std::string& variable : served.variables) {
+    causes.push_back(variable + " forces software");
+  }
+  std::string note =
+      "quarn: the renderer is software though this machine has a GPU";
+  for (std::size_t i = 0; i < causes.size(); ++i) {
+    note += (i == 0 ? ", likely because " : ", and ") + causes[i];
+  }
+  return note + "; `quarn-egl` reports this machine's GPU\n";
+}
+
 std::string fallback_note(std::string_view why, bool toolkitOptions) {
   std::string note = "quarn: " + std::string(why) +
                      "; reporting through EGL, without a window";

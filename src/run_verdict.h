@@ -36,6 +36,26 @@ std::string why_no_display(const std::vector<std::string_view>& arguments,
 // Whether quarn's report stands, from how it ended.
 Verdict judge(const Ending& ending, std::string_view display);
 
+// What the run command knows where quarn's report stands.
+struct Served {
+  std::string renderer;       // the report's renderer string
+  bool gpuHere = false;       // a render node or an NVIDIA device file
+  bool sshForwarded = false;  // SSH_CONNECTION, and DISPLAY names a host
+  bool noDri3 = false;        // the X server offers no DRI3
+  std::vector<std::string> variables;  // NAME=VALUE that force software
+};
+
+// Whether a renderer string is one of Mesa's in software.
+bool is_software(std::string_view renderer);
+
+// Whether DISPLAY (or -display's name) names a host, as an ssh-forwarded
+// display does (localhost:10.0), rather than a local server (:0).
+bool names_a_host(std::string_view display);
+
+// The line said after a report from software on a machine with a GPU: the
+// likely causes, then where the GPU's report is; "" otherwise.
+std::string software_note(const Served& served);
+
 // The line said before quarn-egl reports.
 std::string fallback_note(std::string_view why, bool toolkitOptions);
 

@@ -78,6 +78,44 @@ TEST(RunVerdict, NamesWhyTheDisplayDidNotServe) {
   }
 }
 
+// Catches a report from software on a machine with a GPU left without its
+// likely cause, or a word said where the renderer is a GPU's or where the
+// machine has none; and a local display taken for one forwarded over ssh.
+TEST(RunVerdict, SaysWhySoftwareServedADisplayOnAMachineWithAGpu) {
+  const std::string gpu = "; `quarn-egl` reports this machine's GPU\n";
+  const std::string start =
+      "quarn: the renderer is software though this machine has a GPU";
+  const std::string noDri3 =
+      "the X server offers no direct rendering (no DRI3, as on Xvfb, Xvnc "
+      "and xrdp)";
+  const struct {
+    quarn_run::Served served;
+    std::string note;
+  } rows[] = {
+      {{"AMD Radeon RX 7900 XTX (radeonsi, navi31)", true, true, true, {}}, ""},
+      {{"llvmpipe (LLVM 15.0.6, 256 bits)", false, true, true, {}}, ""},
+      {{"llvmpipe (LLVM 15.0.6, 256 bits)", true, false, true, {}},
+       start + ", likely because " + noDri3 + gpu},
+      {{"llvmpipe (LLVM 15.0.6, 256 bits)", true, true, true, {}},
+       start + ", likely because the display is forwarded over ssh, and " +
+           noDri3 + gpu},
+      {{"softpipe", true, false, false, {"LIBGL_ALWAYS_SOFTWARE=1"}},
+       start + ", likely because LIBGL_ALWAYS_SOFTWARE=1 forces software" +
+           gpu},
+      {{"Software Rasterizer (swrast)", true, false, false, {}}, start + gpu},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(quarn_run::software_note(row.served), row.note)
+        << row.served.renderer;
+  }
+  for (const char* host : {"localhost:10.0", "build-box:0", "[::1]:12"}) {
+    EXPECT_TRUE(quarn_run::names_a_host(host)) << host;
+  }
+  for (const char* local : {":0", ":0.1", "unix:0", "/tmp/launch-x/org:0"}) {
+    EXPECT_FALSE(quarn_run::names_a_host(local)) << local;
+  }
+}
+
 // quarn-run, linked into a build folder of its own beside the stand-ins,
 // as build/release holds it beside quarn and quarn-egl.
 class Launcher : public ::testing::Test {

@@ -258,6 +258,18 @@ EGLBoolean query_device_attrib(EGLDeviceEXT device, EGLint name,
   return EGL_TRUE;
 }
 
+EGLBoolean query_device_binary(EGLDeviceEXT device, EGLint name, EGLint max,
+                               void* value, EGLint* size) {
+  const char* uuid = device_of(device).uuid;
+  if (name != EGL_DEVICE_UUID_EXT || uuid == nullptr || max < 16) {
+    pending_egl_error = EGL_BAD_ATTRIBUTE;
+    return EGL_FALSE;
+  }
+  std::memcpy(value, uuid, 16);
+  *size = 16;
+  return EGL_TRUE;
+}
+
 EGLDisplay get_platform_display(EGLenum platform, void* native,
                                 const EGLint* /*attributes*/) {
   const bool device = platform == EGL_PLATFORM_DEVICE_EXT;
@@ -283,6 +295,9 @@ __eglMustCastToProperFunctionPointerType eglGetProcAddress(const char* name) {
   }
   if (std::strcmp(name, "eglQueryDeviceAttribEXT") == 0) {
     return reinterpret_cast<Any>(&query_device_attrib);
+  }
+  if (std::strcmp(name, "eglQueryDeviceBinaryEXT") == 0) {
+    return reinterpret_cast<Any>(&query_device_binary);
   }
   if (std::strcmp(name, "eglGetPlatformDisplayEXT") == 0) {
     return reinterpret_cast<Any>(&get_platform_display);

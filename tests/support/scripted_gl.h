@@ -33,6 +33,8 @@ struct EglScript {
     const char* renderer = nullptr;
     // Its context gives no GL_VERSION (glGetString's null) while current.
     bool noVersion = false;
+    // 16 bytes of EGL_DEVICE_UUID_EXT, with EGL_EXT_device_persistent_id.
+    const char* uuid = nullptr;
   };
   std::vector<Device> devices = {
       {"EGL_MESA_device_software EGL_EXT_device_drm_render_node", nullptr}};

@@ -6,10 +6,14 @@
  * by ',':
  *   node=PATH   a DRM render node (EGL_EXT_device_drm_render_node)
  *   cuda=N      NVIDIA's EGL_NV_device_cuda, with EGL_CUDA_DEVICE_NV N
+ *   uuid=HEX    EGL_EXT_device_persistent_id's device UUID, 32 hex digits
  *   fail=STEP   display, initialize, config (none matches), context or
  *               current: where the device fails, as every device here does
- * such as "node=/dev/dri/renderD128,fail=initialize;cuda=0,fail=context". */
+ * such as "node=/dev/dri/renderD128,fail=initialize;cuda=0,fail=context".
+ * eglQueryDeviceBinaryEXT, which glvnd does not know, is dispatched by a
+ * stub of this vendor's to the vendor of the device it is asked of. */
 #include <glvnd/libeglabi.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -24,6 +28,9 @@ enum step {
 struct device {
   char node[256];
   int cuda; /* -1: not NVIDIA's */
+  unsigned char uuid[16];
+  int hasUuid;
+  char extensions[256];
   enum step failing;
 };
 
@@ -53,6 +60,12 @@ static void read_devices(void) {
         strncpy(device->node, field + 5, sizeof device->node - 1);
       } else if (strncmp(field, "cuda=", 5) == 0) {
         device->cuda = atoi(field + 5);
+      } else if (strncmp(field, "uuid=", 5) == 0 && strlen(field) == 37) {
+        device->hasUuid = 1;
+        for (int i = 0; i < 16; ++i) {
+          char pair[3] = {field[5 + 2 * i], field[6 + 2 * i], '\0'};
+          device->uuid[i] = (unsigned char)strtoul(pair, NULL, 16);
+        }
       } else if (strncmp(field, "fail=", 5) == 0) {
         for (int i = 0; i < 5; ++i) {
           if (strcmp(field + 5, steps[i]) == 0) device->failing = (enum step)i;
@@ -181,14 +194,19 @@ static EGLBoolean query_devices(EGLint max, EGLDeviceEXT* found,
 }
 
 static const char* query_device_string(EGLDeviceEXT handle, EGLint name) {
-  const struct device* device = device_of(handle);
+  struct device* device = device_of(handle);
   if (device == NULL) return NULL;
   switch (name) {
     case EGL_EXTENSIONS:
-      return device->cuda >= 0 ? "EGL_NV_device_cuda EGL_EXT_device_query_name"
-             : device->node[0] != '\0'
-                 ? "EGL_EXT_device_drm EGL_EXT_device_drm_render_node"
-                 : "";
+      snprintf(device->extensions, sizeof device->extensions, "%s%s%s",
+               device->cuda >= 0
+                   ? "EGL_NV_device_cuda EGL_EXT_device_query_name "
+                   : "",
+               device->node[0] != '\0'
+                   ? "EGL_EXT_device_drm EGL_EXT_device_drm_render_node "
+                   : "",
+               device->hasUuid ? "EGL_EXT_device_persistent_id" : "");
+      return device->extensions;
     case EGL_DRM_RENDER_NODE_FILE_EXT:
       return device->node[0] != '\0' ? device->node : NULL;
     case EGL_VENDOR:
@@ -210,6 +228,40 @@ static EGLBoolean query_device_attrib(EGLDeviceEXT handle, EGLint name,
   return passes();
 }
 
+static EGLBoolean query_device_binary(EGLDeviceEXT handle, EGLint name,
+                                      EGLint max, void* value, EGLint* size) {
+  const struct device* device = device_of(handle);
+  if (device == NULL || !device->hasUuid || name != EGL_DEVICE_UUID_EXT) {
+    return fails(EGL_BAD_ATTRIBUTE);
+  }
+  *size = 16;
+  if (value != NULL) memcpy(value, device->uuid, max < 16 ? (size_t)max : 16);
+  return passes();
+}
+
+/* glvnd's slot for eglQueryDeviceBinaryEXT, and the stub that takes a call
+ * to the vendor of the device it is asked of. */
+static int binary_index = -1;
+
+typedef EGLBoolean (*query_binary_function)(EGLDeviceEXT, EGLint, EGLint, void*,
+                                            EGLint*);
+
+static EGLBoolean dispatch_query_device_binary(EGLDeviceEXT handle, EGLint name,
+                                               EGLint max, void* value,
+                                               EGLint* size) {
+  __EGLvendorInfo* vendor = glvnd->getVendorFromDevice(handle);
+  const query_binary_function query =
+      vendor != NULL && binary_index >= 0
+          ? (query_binary_function)glvnd->fetchDispatchEntry(vendor,
+                                                             binary_index)
+          : NULL;
+  if (query == NULL) {
+    glvnd->setEGLError(EGL_BAD_DEVICE_EXT);
+    return EGL_FALSE;
+  }
+  return query(handle, name, max, value, size);
+}
+
 static void* get_proc_address(const char* name) {
   static const struct {
     const char* name;
@@ -226,6 +278,7 @@ static void* get_proc_address(const char* name) {
       {"eglQueryDevicesEXT", (void*)query_devices},
       {"eglQueryDeviceStringEXT", (void*)query_device_string},
       {"eglQueryDeviceAttribEXT", (void*)query_device_attrib},
+      {"eglQueryDeviceBinaryEXT", (void*)query_device_binary},
   };
   static const char* const required[] = {
       "eglCopyBuffers",         "eglCreatePbufferSurface",
@@ -252,12 +305,13 @@ static EGLBoolean supports_api(EGLenum api) {
 }
 
 static void* get_dispatch_address(const char* name) {
-  (void)name;
-  return NULL;
+  return strcmp(name, "eglQueryDeviceBinaryEXT") == 0
+             ? (void*)dispatch_query_device_binary
+             : NULL;
 }
 
 static void set_dispatch_index(const char* name, int index) {
-  (void)name, (void)index;
+  if (strcmp(name, "eglQueryDeviceBinaryEXT") == 0) binary_index = index;
 }
 
 __attribute__((visibility("default"))) EGLBoolean __egl_Main(

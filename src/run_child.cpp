@@ -1,0 +1,139 @@
+#include "run_child.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace quarn_run {
+
+namespace {
+
+// Written to by the SIGCHLD handler, so that poll wakes when a child ends.
+int childEnded[2] = {-1, -1};
+
+extern "C" void on_child_end(int /*signal*/) {
+  const int saved = errno;
+  static_cast<void>(write(childEnded[1], "", 1));
+  errno = saved;
+}
+
+// In the child: its output into the pipes, with the signals as a shell
+// would leave them. It dies with the launcher, which alone would otherwise
+// end it.
+[[noreturn]] void exec_child(char** argv, const int (&out)[2],
+                             const int (&err)[2], pid_t launcher) {
+  dup2(out[1], STDOUT_FILENO);
+  dup2(err[1], STDERR_FILENO);
+  signal(SIGPIPE, SIG_DFL);
+  signal(SIGCHLD, SIG_DFL);
+#ifdef __linux__
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != launcher) _exit(127);
+#else
+  static_cast<void>(launcher);
+#endif
+  execvp(argv[0], argv);
+  std::fprintf(stderr, "quarn: cannot run %s: %s\n", argv[0],
+               std::strerror(errno));
+  _exit(127);
+}
+
+}  // namespace
+
+bool prepare_for_children() {
+  struct sigaction onEnd {};
+  onEnd.sa_handler = on_child_end;
+  return pipe2(childEnded, O_CLOEXEC | O_NONBLOCK) == 0 &&
+         sigaction(SIGCHLD, &onEnd, nullptr) == 0;
+}
+
+Child start(char** argv) {
+  Child child;
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return child;
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(out[0]), close(out[1]);
+    return child;
+  }
+  const pid_t launcher = getpid();
+  child.pid = fork();
+  if (child.pid == 0) exec_child(argv, out, err, launcher);
+  close(out[1]), close(err[1]);
+  child.fds[0] = out[0], child.fds[1] = err[0];
+  if (child.pid == -1) close(out[0]), close(err[0]), child.fds[0] = -1;
+  return child;
+}
+
+bool step(const std::vector<Child*>& children, Clock::time_point deadline) {
+  std::vector<pollfd> fds{{childEnded[0], POLLIN, 0}};
+  for (Child* child : children) {
+    if (child->running()) {
+      child->reaped = waitpid(child->pid, &child->status, WNOHANG) > 0;
+    }
+    for (const int fd : child->fds) fds.push_back({fd, POLLIN, 0});
+  }
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) return false;
+  if (poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) {
+    return true;
+  }
+  char block[8192];
+  if (fds[0].revents != 0) {
+    static_cast<void>(read(childEnded[0], block, sizeof block));
+  }
+  std::size_t at = 1;
+  for (Child* child : children) {
+    for (int i = 0; i < 2; ++i, ++at) {
+      if (fds[at].revents == 0) continue;
+      const ssize_t got = read(child->fds[i], block, sizeof block);
+      if (got > 0) child->text[i].append(block, static_cast<std::size_t>(got));
+      if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+        close(child->fds[i]);
+        child->fds[i] = -1;
+      }
+    }
+  }
+  return true;
+}
+
+Ending end(Child& child) {
+  Ending ending{Ending::How::Exited, 0, child.text[1]};
+  if (child.pid == -1)
+    return {Ending::How::Exited, 127, "quarn: cannot fork\n"};
+  if (child.running()) {
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &child.status, 0);
+    child.reaped = true;
+    ending.how = Ending::How::TimedOut;
+  } else if (WIFSIGNALED(child.status)) {
+    ending = {Ending::How::Signalled, WTERMSIG(child.status), child.text[1]};
+  } else {
+    ending.code = WEXITSTATUS(child.status);
+  }
+  return ending;
+}
+
+std::string output_of(std::vector<std::string> words) {
+  std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  Child child = start(argv.data());
+  const Clock::time_point deadline = Clock::now() + std::chrono::minutes(1);
+  while (!child.done() && step({&child}, deadline)) {
+  }
+  end(child);
+  return child.text[0];
+}
+
+}  // namespace quarn_run

@@ -1,0 +1,50 @@
+// The launcher's children: programs run with their standard output and
+// error read through pipes, waited for up to a deadline, and killed and
+// reaped where they outlive it.
+#ifndef QUARN_RUN_CHILD_H
+#define QUARN_RUN_CHILD_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "run_verdict.h"
+
+namespace quarn_run {
+
+using Clock = std::chrono::steady_clock;
+
+// A program run with its output read through pipes.
+struct Child {
+  pid_t pid = -1;
+  int fds[2] = {-1, -1};  // its standard output and error; -1 once closed
+  std::string text[2];
+  bool reaped = false;
+  int status = 0;
+  bool running() const { return pid != -1 && !reaped; }
+  bool done() const {
+    return pid == -1 || (reaped && fds[0] == -1 && fds[1] == -1);
+  }
+};
+
+// Sets up the wait for children: false, with errno, where it cannot be.
+bool prepare_for_children();
+
+// Starts argv[0] (from PATH where it names no folder) with the arguments.
+Child start(char** argv);
+
+// One wait for any of the children to write, close or end, up to the
+// deadline; false once it has passed.
+bool step(const std::vector<Child*>& children, Clock::time_point deadline);
+
+// How a child ended; one still running is killed and reaped first.
+Ending end(Child& child);
+
+// The child's standard output once it has ended, within a minute.
+std::string output_of(std::vector<std::string> words);
+
+}  // namespace quarn_run
+
+#endif  // QUARN_RUN_CHILD_H

@@ -1,0 +1,103 @@
+#include "run_software.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "program.h"
+#include "run_verdict.h"
+
+namespace quarn_run {
+
+namespace {
+
+// Whether this machine has a GPU's device file: a render node, or one of
+// NVIDIA's.
+bool gpu_here() {
+  for (const auto& [folder, prefix] :
+       {std::pair{"/dev/dri", "renderD"}, std::pair{"/dev", "nvidia"}}) {
+    DIR* files = opendir(folder);
+    bool found = false;
+    for (const dirent* entry;
+         files != nullptr && !found && (entry = readdir(files)) != nullptr;) {
+      const std::string_view name = entry->d_name;
+      found = name.starts_with(prefix) && name.size() > std::strlen(prefix) &&
+              name[std::strlen(prefix)] >= '0' &&
+              name[std::strlen(prefix)] <= '9';
+    }
+    if (files != nullptr) closedir(files);
+    if (found) return true;
+  }
+  return false;
+}
+
+// Whether the X server at the display offers no DRI3, asked through libxcb
+// where it loads; false where that cannot be told. Only a report from
+// software on a machine with a GPU asks, after quarn has ended.
+bool lacks_dri3(const std::string& display) {
+  struct Reply {
+    unsigned char type, pad;
+    unsigned short sequence;
+    unsigned length;
+    unsigned char present, opcode, firstEvent, firstError;
+  };
+  void* xcb = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+  if (xcb == nullptr) return false;
+  const auto connect =
+      reinterpret_cast<void* (*)(const char*, int*)>(dlsym(xcb, "xcb_connect"));
+  const auto failed =
+      reinterpret_cast<int (*)(void*)>(dlsym(xcb, "xcb_connection_has_error"));
+  const auto query =
+      reinterpret_cast<unsigned (*)(void*, uint16_t, const char*)>(
+          dlsym(xcb, "xcb_query_extension"));
+  const auto reply = reinterpret_cast<Reply* (*)(void*, unsigned, void**)>(
+      dlsym(xcb, "xcb_query_extension_reply"));
+  const auto disconnect =
+      reinterpret_cast<void (*)(void*)>(dlsym(xcb, "xcb_disconnect"));
+  bool lacks = false;
+  if (connect && failed && query && reply && disconnect) {
+    void* connection = connect(display.c_str(), nullptr);
+    if (connection != nullptr && failed(connection) == 0) {
+      Reply* answer = reply(connection, query(connection, 4, "DRI3"), nullptr);
+      lacks = answer != nullptr && answer->present == 0;
+      std::free(answer);
+    }
+    if (connection != nullptr) disconnect(connection);
+  }
+  dlclose(xcb);
+  return lacks;
+}
+
+}  // namespace
+
+// After a report from software on a machine with a GPU: why, likely.
+void say_why_software(const std::string& report,
+                      const std::vector<std::string_view>& arguments) {
+  const std::size_t at = report.find("\nOpenGL Renderer: ");
+  Served served;
+  if (at != std::string::npos) {
+    const std::size_t from = at + std::strlen("\nOpenGL Renderer: ");
+    served.renderer = report.substr(from, report.find('\n', from) - from);
+  }
+  if (!is_software(served.renderer) || !gpu_here()) return;
+  served.gpuHere = true;
+  std::string display = display_label(arguments, std::getenv("DISPLAY"));
+  display = display.substr(display.find_first_of("= ") + 1);
+  served.sshForwarded =
+      std::getenv("SSH_CONNECTION") != nullptr && names_a_host(display);
+  served.noDri3 = lacks_dri3(display);
+  for (const char* name : {"LIBGL_ALWAYS_SOFTWARE", "GALLIUM_DRIVER",
+                           "MESA_LOADER_DRIVER_OVERRIDE"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      served.variables.push_back(std::string(name) + "=" + value);
+    }
+  }
+  quarn_program::write_note(software_note(served));
+}
+
+}  // namespace quarn_run
