@@ -1,5 +1,9 @@
 #include "egl_common.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace quarn_egl {
@@ -38,6 +42,22 @@ std::string& file_system_root() {
 
 std::string under_root(std::string_view path) {
   return file_system_root() + std::string(path);
+}
+
+std::string sysfs_link_name(const std::string& deviceFile, const char* below) {
+  struct stat info {};
+  if (deviceFile.empty() || stat(under_root(deviceFile).c_str(), &info) != 0 ||
+      !S_ISCHR(info.st_mode)) {
+    return "";
+  }
+  const std::string link =
+      under_root("/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
+                 std::to_string(minor(info.st_rdev)) + "/" + below);
+  char target[4096];
+  const ssize_t length = readlink(link.c_str(), target, sizeof target);
+  if (length <= 0 || length == sizeof target) return "";
+  const std::string_view path(target, static_cast<std::size_t>(length));
+  return std::string(path.substr(path.rfind('/') + 1));
 }
 
 }  // namespace quarn_egl

@@ -57,6 +57,11 @@ std::string& file_system_root();
 // The path as read under that folder.
 std::string under_root(std::string_view path);
 
+// The last name of where a character device's sysfs entry links `below` it
+// ("device", "device/driver"), read under the root; "" where the file is no
+// character device or the link is not there.
+std::string sysfs_link_name(const std::string& deviceFile, const char* below);
+
 template <typename Function>
 Function egl_function(const char* name) {
   return reinterpret_cast<Function>(eglGetProcAddress(name));

@@ -1,9 +1,5 @@
 #include "egl_devices.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "egl_identity.h"
@@ -124,18 +120,7 @@ void make_names_unique(std::vector<Display>& all) {
 }  // namespace
 
 std::string kernel_driver(const std::string& node) {
-  struct stat info {};
-  if (stat(under_root(node).c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
-    return "";
-  }
-  const std::string link =
-      under_root("/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
-                 std::to_string(minor(info.st_rdev)) + "/device/driver");
-  char target[4096];
-  const ssize_t length = readlink(link.c_str(), target, sizeof target);
-  if (length <= 0 || length == sizeof target) return "";
-  const std::string_view path(target, static_cast<std::size_t>(length));
-  return one_line(std::string(path.substr(path.rfind('/') + 1)));
+  return one_line(sysfs_link_name(node, "device/driver"));
 }
 
 std::vector<DeviceFacts> egl_devices(long long& counted) {

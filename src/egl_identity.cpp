@@ -1,9 +1,5 @@
 #include "egl_identity.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -72,19 +68,7 @@ std::optional<long long> decimal(std::string_view text) {
 }  // namespace
 
 std::string pci_address(const std::string& deviceFile) {
-  struct stat info {};
-  if (deviceFile.empty() || stat(under_root(deviceFile).c_str(), &info) != 0 ||
-      !S_ISCHR(info.st_mode)) {
-    return "";
-  }
-  const std::string link =
-      under_root("/sys/dev/char/" + std::to_string(major(info.st_rdev)) + ":" +
-                 std::to_string(minor(info.st_rdev)) + "/device");
-  char target[4096];
-  const ssize_t length = readlink(link.c_str(), target, sizeof target);
-  if (length <= 0 || length == sizeof target) return "";
-  const std::string_view path(target, static_cast<std::size_t>(length));
-  const std::string name(path.substr(path.rfind('/') + 1));
+  const std::string name = sysfs_link_name(deviceFile, "device");
   // sysfs names a PCI device DDDD:BB:DD.F, with a domain of four or more
   // digits; other buses' names may look alike (a serial port's 00:00:0.0).
   const auto address = parse_pci(name);

@@ -30,12 +30,12 @@
 namespace {
 
 using quarn_run::Child;
+using quarn_run::Clock;
 using quarn_run::end;
+using quarn_run::Ending;
 using quarn_run::output_of;
 using quarn_run::start;
 using quarn_run::step;
-using quarn_run::Clock;
-using quarn_run::Ending;
 
 // What scripts/run knows of the build it starts this from: "check" it,
 // "made" just now, or, handed back by this, "stale". Unset, this is no run

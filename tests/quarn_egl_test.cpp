@@ -115,13 +115,7 @@ const char* const kSoftware =
 
 class EglStartupTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    scripted::reset();
-    scripted::script().strings = {{GL_VENDOR, "V"},
-                                  {GL_RENDERER, "R"},
-                                  {GL_VERSION, "1.0"},
-                                  {GL_EXTENSIONS, "GL_A GL_B "}};
-  }
+  void SetUp() override { scripted::reset_with_report_strings(); }
 };
 
 // The listing of the displays, one "name\tdescription" line each.

@@ -21,13 +21,7 @@ using ::testing::ElementsAre;
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    scripted::reset();
-    scripted::script().strings = {{GL_VENDOR, "V"},
-                                  {GL_RENDERER, "R"},
-                                  {GL_VERSION, "1.0"},
-                                  {GL_EXTENSIONS, "GL_A GL_B "}};
-  }
+  void SetUp() override { scripted::reset_with_report_strings(); }
   void TearDown() override { g_iWindowHeightCurrent = 360; }
 
   // Runs main on a mutable copy of the given command line.

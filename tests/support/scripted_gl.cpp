@@ -37,6 +37,14 @@ void reset() {
   atToolkitStart() = AtToolkitStart{};
 }
 
+void reset_with_report_strings() {
+  reset();
+  script().strings = {{GL_VENDOR, "V"},
+                      {GL_RENDERER, "R"},
+                      {GL_VERSION, "1.0"},
+                      {GL_EXTENSIONS, "GL_A GL_B "}};
+}
+
 namespace {
 
 std::string hex(unsigned int value) {

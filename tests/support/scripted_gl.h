@@ -82,6 +82,9 @@ AtToolkitStart& atToolkitStart();
 // Forgets the calls and sets an empty script.
 void reset();
 
+// reset(), then GL strings for a report: "V", "R", "1.0", "GL_A GL_B ".
+void reset_with_report_strings();
+
 }  // namespace scripted
 
 #endif  // QUARN_SCRIPTED_GL_H
