@@ -4,20 +4,23 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "egl_devices.h"
+#include "program.h"
 
 namespace quarn_egl {
 
 std::vector<std::string> software_variables() {
+  std::vector<std::string> names(std::begin(quarn_program::kSoftwareVariables),
+                                 std::end(quarn_program::kSoftwareVariables));
+  names.insert(names.end(),
+               {"__EGL_VENDOR_LIBRARY_FILENAMES", "__EGL_VENDOR_LIBRARY_DIRS"});
   std::vector<std::string> set;
-  for (const char* name :
-       {"LIBGL_ALWAYS_SOFTWARE", "GALLIUM_DRIVER",
-        "MESA_LOADER_DRIVER_OVERRIDE", "__EGL_VENDOR_LIBRARY_FILENAMES",
-        "__EGL_VENDOR_LIBRARY_DIRS"}) {
-    const char* value = std::getenv(name);
+  for (const std::string& name : names) {
+    const char* value = std::getenv(name.c_str());
     if (value != nullptr && *value != '\0') {
-      set.push_back(std::string(name) + "=" + one_line(value));
+      set.push_back(name + "=" + one_line(value));
     }
   }
   return set;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace quarn_program {
 
@@ -53,6 +54,18 @@ inline bool keep_standard_descriptors_taken(const char* program) {
   return true;
 #endif
 }
+
+// Whether a GL_RENDERER string names one of Mesa's renderers in software.
+inline bool is_software_renderer(std::string_view renderer) {
+  for (const std::string_view software : {"llvmpipe", "softpipe", "swrast"}) {
+    if (renderer.find(software) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+// The variables that force Mesa, or steer it, to software.
+inline constexpr const char* kSoftwareVariables[] = {
+    "LIBGL_ALWAYS_SOFTWARE", "GALLIUM_DRIVER", "MESA_LOADER_DRIVER_OVERRIDE"};
 
 // Writes the text on standard error, as coreutils treats it: where it cannot
 // be written, to a full disk or to a pipe whose reader has gone, the note is

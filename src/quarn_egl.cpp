@@ -11,7 +11,6 @@
 #include <GL/gl.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,11 +79,7 @@ bool say_if_an_nvidia_gpu_went_unseen(const Display* served,
 bool renderer_is_software() {
   const auto* renderer =
       reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-  if (renderer == nullptr) return false;
-  for (const char* software : {"llvmpipe", "softpipe", "swrast"}) {
-    if (std::strstr(renderer, software) != nullptr) return true;
-  }
-  return false;
+  return renderer != nullptr && quarn_program::is_software_renderer(renderer);
 }
 
 // After a report from software that no line has explained yet, and that

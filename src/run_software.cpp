@@ -83,15 +83,15 @@ void say_why_software(const std::string& report,
     const std::size_t from = at + std::strlen("\nOpenGL Renderer: ");
     served.renderer = report.substr(from, report.find('\n', from) - from);
   }
-  if (!is_software(served.renderer) || !gpu_here()) return;
+  if (!quarn_program::is_software_renderer(served.renderer) || !gpu_here()) {
+    return;
+  }
   served.gpuHere = true;
-  std::string display = display_label(arguments, std::getenv("DISPLAY"));
-  display = display.substr(display.find_first_of("= ") + 1);
+  const std::string display = display_name(arguments, std::getenv("DISPLAY"));
   served.sshForwarded =
       std::getenv("SSH_CONNECTION") != nullptr && names_a_host(display);
   served.noDri3 = lacks_dri3(display);
-  for (const char* name : {"LIBGL_ALWAYS_SOFTWARE", "GALLIUM_DRIVER",
-                           "MESA_LOADER_DRIVER_OVERRIDE"}) {
+  for (const char* name : quarn_program::kSoftwareVariables) {
     const char* value = std::getenv(name);
     if (value != nullptr && *value != '\0') {
       served.variables.push_back(std::string(name) + "=" + value);

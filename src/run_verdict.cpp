@@ -1,5 +1,7 @@
 #include "run_verdict.h"
 
+#include "program.h"
+
 #include <algorithm>
 #include <initializer_list>
 #include <string>
@@ -52,15 +54,27 @@ std::string joined(std::initializer_list<std::string_view> pieces) {
 
 }  // namespace
 
+// The name after the first -display that has one, or null.
+const std::string_view* display_argument(
+    const std::vector<std::string_view>& arguments) {
+  for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+    if (arguments[i] == "-display") return &arguments[i + 1];
+  }
+  return nullptr;
+}
+
+std::string display_name(const std::vector<std::string_view>& arguments,
+                         const char* displayVariable) {
+  if (const std::string_view* named = display_argument(arguments)) {
+    return std::string(*named);
+  }
+  return displayVariable != nullptr ? displayVariable : "";
+}
+
 std::string display_label(const std::vector<std::string_view>& arguments,
                           const char* displayVariable) {
-  for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
-    if (arguments[i] == "-display") {
-      return "-display " + std::string(arguments[i + 1]);
-    }
-  }
-  return "DISPLAY=" +
-         std::string(displayVariable != nullptr ? displayVariable : "");
+  return (display_argument(arguments) != nullptr ? "-display " : "DISPLAY=") +
+         display_name(arguments, displayVariable);
 }
 
 std::string why_no_display(const std::vector<std::string_view>& arguments,
@@ -98,13 +112,6 @@ Verdict judge(const Ending& ending, std::string_view display) {
                          ", or it has no such screen (", *toolkit, ")"})};
 }
 
-bool is_software(std::string_view renderer) {
-  for (const std::string_view software : {"llvmpipe", "softpipe", "swrast"}) {
-    if (renderer.find(software) != std::string_view::npos) return true;
-  }
-  return false;
-}
-
 bool names_a_host(std::string_view display) {
   const std::size_t colon = display.rfind(':');
   if (colon == std::string_view::npos || colon == 0) return false;
@@ -113,7 +120,10 @@ bool names_a_host(std::string_view display) {
 }
 
 std::string software_note(const Served& served) {
-  if (!is_software(served.renderer) || !served.gpuHere) return "";
+  if (!quarn_program::is_software_renderer(served.renderer) ||
+      !served.gpuHere) {
+    return "";
+  }
   std::vector<std::string> causes;
   if (served.sshForwarded) {
     causes.emplace_back("the display is forwarded over ssh");

@@ -23,8 +23,12 @@ struct Verdict {
   std::string why;           // why the display did not serve
 };
 
-// The display that quarn's toolkit would open, as the note names it:
-// "-display NAME" where the command line gives one, else "DISPLAY=NAME".
+// The display that quarn's toolkit would open: -display's name where the
+// command line gives one, else DISPLAY's.
+std::string display_name(const std::vector<std::string_view>& arguments,
+                         const char* displayVariable);
+
+// The same as the note names it: "-display NAME" or "DISPLAY=NAME".
 std::string display_label(const std::vector<std::string_view>& arguments,
                           const char* displayVariable);
 
@@ -44,9 +48,6 @@ struct Served {
   bool noDri3 = false;        // the X server offers no DRI3
   std::vector<std::string> variables;  // NAME=VALUE that force software
 };
-
-// Whether a renderer string is one of Mesa's in software.
-bool is_software(std::string_view renderer);
 
 // Whether DISPLAY (or -display's name) names a host, as an ssh-forwarded
 // display does (localhost:10.0), rather than a local server (:0).
