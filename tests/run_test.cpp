@@ -226,11 +226,17 @@ TEST_F(Launcher, KillsAQuarnThatHangsAfterTenSeconds) {
   EXPECT_NE(kill(pid, 0), 0) << "quarn " << pid << " was left";
 }
 
-// Catches a crash of quarn's reported as success or hidden by a fallback.
+// Catches a crash of quarn's reported as success or hidden by a fallback,
+// or a quarn that cannot be started passed over in silence.
 TEST_F(Launcher, PassesOnAFailureOfQuarnsOwn) {
   const Finished finished = run("crashes");
   EXPECT_EQ(finished.status, 128 + SIGABRT);
   EXPECT_EQ(finished.out, kBannerLine);
+  unlink((folder_ + "/quarn").c_str());
+  const Finished missing = run("reports");
+  EXPECT_EQ(missing.status, 127);
+  EXPECT_EQ(missing.err, "quarn: cannot run " + folder_ +
+                             "/quarn: No such file or directory\n");
 }
 
 // Catches a report lost without quarn's own write error and status 1, or a
