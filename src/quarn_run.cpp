@@ -61,8 +61,12 @@ void record_inputs(const std::string& folder) {
       output_of({"ninja", "-C", folder, "-t", "inputs", "quarn", "quarn-egl",
                  "quarn-run", "build.ninja"});
   const std::string deps = output_of({"ninja", "-C", folder, "-t", "deps"});
-  quarn_run::write_inputs(folder + "/" + quarn_run::kInputsList,
-                          quarn_run::inputs_named(inputs, deps, folder));
+  // Where the checkout's own path cannot be told, each file is listed.
+  char* checkout = realpath((folder + "/../..").c_str(), nullptr);
+  quarn_run::write_inputs(
+      folder + "/" + quarn_run::kInputsList,
+      quarn_run::inputs_named(inputs, deps, folder, checkout ? checkout : ""));
+  std::free(checkout);
 }
 
 // quarn's run, until it ends or the deadline.

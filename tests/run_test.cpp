@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "banner.h"
+#include "build_check.h"
 #include "process.h"
 #include "run_verdict.h"
 
@@ -114,6 +115,27 @@ TEST(RunVerdict, SaysWhySoftwareServedADisplayOnAMachineWithAGpu) {
   for (const char* local : {":0", ":0.1", "unix:0", "/tmp/launch-x/org:0"}) {
     EXPECT_FALSE(quarn_run::names_a_host(local)) << local;
   }
+}
+
+// Catches an edit of the checkout's that the build check cannot see, as a
+// file of its watched only through its folder, or a package's file listed
+// each on every run.
+TEST(BuildCheck, WatchesPackagedFilesByTheirFoldersAndTheCheckoutsEach) {
+  const std::string deps =
+      "CMakeFiles/quarn.dir/src/quarn.cpp.o: #deps 4\n"
+      "    /usr/include/GL/gl.h\n    /usr/include/GL/glu.h\n"
+      "    /usr/src/q/src/quarn.h\n    ../../src/quarn.cpp\n";
+  EXPECT_EQ(quarn_run::inputs_named("/usr/src/q/src/quarn.cpp\n", deps,
+                                    "/usr/src/q/build/release", "/usr/src/q"),
+            (std::vector<std::string>{"/usr/include/GL",
+                                      "/usr/src/q/build/release/../../src/"
+                                      "quarn.cpp",
+                                      "/usr/src/q/src/quarn.cpp",
+                                      "/usr/src/q/src/quarn.h"}));
+  EXPECT_EQ(quarn_run::inputs_named("", "    /usr/include/GL/gl.h\n",
+                                    "/usr/src/q/build/release", ""),
+            std::vector<std::string>{"/usr/include/GL/gl.h"})
+      << "with no checkout known";
 }
 
 // quarn-run, linked into a build folder of its own beside the stand-ins,
