@@ -1,6 +1,5 @@
 #include "egl_diagnosis.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -9,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -19,6 +17,7 @@
 
 #include "egl_devices.h"
 #include "egl_software.h"
+#include "program.h"
 
 namespace quarn_egl {
 
@@ -162,21 +161,17 @@ std::string failure_line(const Failure& failure, const Display& display) {
 
 NvidiaFacts nvidia_facts() {
   NvidiaFacts facts;
-  DIR* dev = opendir(under_root("/dev").c_str());
-  if (dev == nullptr) return facts;
   std::vector<std::string> files;
-  for (const dirent* entry; (entry = readdir(dev)) != nullptr;) {
-    const std::string_view name = entry->d_name;
-    if (name.starts_with("nvidia") && name.size() > 6 &&
-        (std::isdigit(static_cast<unsigned char>(name[6])) ||
-         name == "nvidiactl")) {
-      files.emplace_back("/dev/" + std::string(name));
-    }
+  for (const std::string& name :
+       quarn_program::numbered_files(under_root("/dev"), "nvidia")) {
+    files.push_back("/dev/" + name);
   }
-  closedir(dev);
-  std::sort(files.begin(), files.end());
+  facts.present = !files.empty();
+  struct stat control {};
+  if (lstat(under_root("/dev/nvidiactl").c_str(), &control) == 0) {
+    files.emplace_back("/dev/nvidiactl");
+  }
   for (const std::string& file : files) {
-    facts.present = facts.present || file != "/dev/nvidiactl";
     const NodeFacts node = node_facts(file, "");
     if (node.openError != 0 && facts.unopenable.node.empty()) {
       facts.unopenable = node;

@@ -1,7 +1,5 @@
 #include "egl_software.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
@@ -54,11 +52,9 @@ std::string surfaceless_cause(const char* clientExtensions,
 std::vector<std::string> unlisted_render_nodes(
     const std::vector<Display>& all) {
   std::vector<std::string> nodes;
-  DIR* dri = opendir(under_root("/dev/dri").c_str());
-  if (dri == nullptr) return nodes;
-  for (const dirent* entry; (entry = readdir(dri)) != nullptr;) {
-    const std::string node = "/dev/dri/" + std::string(entry->d_name);
-    if (!std::string_view(entry->d_name).starts_with("renderD")) continue;
+  for (const std::string& name :
+       quarn_program::numbered_files(under_root("/dev/dri"), "renderD")) {
+    const std::string node = "/dev/dri/" + name;
     const bool listed =
         std::any_of(all.begin(), all.end(), [&](const Display& display) {
           return display.kind == Kind::Gpu && display.renderNode == node;
@@ -69,8 +65,6 @@ std::vector<std::string> unlisted_render_nodes(
     if (!driver.empty()) named.append(" (kernel driver ").append(driver) += ')';
     nodes.push_back(named);
   }
-  closedir(dri);
-  std::sort(nodes.begin(), nodes.end());
   return nodes;
 }
 

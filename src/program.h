@@ -1,21 +1,26 @@
 // What the programs, quarn, quarn-egl and quarn-run, share beyond the
 // library: the version banner, the guard on closed standard descriptors,
-// the check that the report reached standard output, and notes on standard
-// error that cost nothing where they cannot be written.
+// what names software and GPUs, the check that the report reached standard
+// output, and notes on standard error that cost nothing where they cannot
+// be written.
 #ifndef QUARN_PROGRAM_H
 #define QUARN_PROGRAM_H
 
 #ifndef _WIN32
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarn_program {
 
@@ -66,6 +71,28 @@ inline bool is_software_renderer(std::string_view renderer) {
 // The variables that force Mesa, or steer it, to software.
 inline constexpr const char* kSoftwareVariables[] = {
     "LIBGL_ALWAYS_SOFTWARE", "GALLIUM_DRIVER", "MESA_LOADER_DRIVER_OVERRIDE"};
+
+#ifndef _WIN32
+// The names of the files in the folder that are the prefix and a number
+// (renderD128, nvidia0), sorted: a GPU's device files, where the prefix's
+// others (nvidiactl, nvidia-uvm) are none of one GPU's.
+inline std::vector<std::string> numbered_files(const std::string& folder,
+                                               std::string_view prefix) {
+  std::vector<std::string> names;
+  DIR* files = opendir(folder.c_str());
+  if (files == nullptr) return names;
+  for (const dirent* entry; (entry = readdir(files)) != nullptr;) {
+    const std::string_view name = entry->d_name;
+    if (name.size() > prefix.size() && name.starts_with(prefix) &&
+        std::isdigit(static_cast<unsigned char>(name[prefix.size()]))) {
+      names.emplace_back(name);
+    }
+  }
+  closedir(files);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+#endif
 
 // Writes the text on standard error, as coreutils treats it: where it cannot
 // be written, to a full disk or to a pipe whose reader has gone, the note is

@@ -1,6 +1,5 @@
 #include "run_software.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -18,21 +17,8 @@ namespace {
 // Whether this machine has a GPU's device file: a render node, or one of
 // NVIDIA's.
 bool gpu_here() {
-  for (const auto& [folder, prefix] :
-       {std::pair{"/dev/dri", "renderD"}, std::pair{"/dev", "nvidia"}}) {
-    DIR* files = opendir(folder);
-    bool found = false;
-    for (const dirent* entry;
-         files != nullptr && !found && (entry = readdir(files)) != nullptr;) {
-      const std::string_view name = entry->d_name;
-      found = name.starts_with(prefix) && name.size() > std::strlen(prefix) &&
-              name[std::strlen(prefix)] >= '0' &&
-              name[std::strlen(prefix)] <= '9';
-    }
-    if (files != nullptr) closedir(files);
-    if (found) return true;
-  }
-  return false;
+  return !quarn_program::numbered_files("/dev/dri", "renderD").empty() ||
+         !quarn_program::numbered_files("/dev", "nvidia").empty();
 }
 
 // Whether the X server at the display offers no DRI3, asked through libxcb
