@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <tuple>
@@ -17,17 +18,15 @@ std::string lower(std::string_view text) {
   return lowered;
 }
 
-// A number of hex digits, at least one and at most `most`, and all of it.
-std::optional<unsigned long> hex_number(std::string_view text,
-                                        std::size_t most) {
-  if (text.empty() || text.size() > most) return std::nullopt;
+// A number in the base, of at least one digit and at most `most`, and all
+// of the text: no sign, blank or prefix.
+std::optional<unsigned long> number(std::string_view text, int base,
+                                    std::size_t most) {
   unsigned long value = 0;
-  for (const char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    value = value * 16 + static_cast<unsigned long>(
-                             std::isdigit(static_cast<unsigned char>(c))
-                                 ? c - '0'
-                                 : std::tolower(c) - 'a' + 10);
+  const char* const end = text.data() + text.size();
+  if (text.empty() || text.size() > most ||
+      std::from_chars(text.data(), end, value, base).ptr != end) {
+    return std::nullopt;
   }
   return value;
 }
@@ -45,24 +44,15 @@ std::optional<PciAddress> parse_pci(std::string_view text) {
   }
   const std::size_t first = text.rfind(':', last - (last > 0));
   const bool domain = first != std::string_view::npos && first < last;
-  const auto number = [&](std::size_t from, std::size_t to, std::size_t most) {
-    return hex_number(text.substr(from, to - from), most);
+  const auto hex = [&](std::size_t from, std::size_t to, std::size_t most) {
+    return number(text.substr(from, to - from), 16, most);
   };
-  const auto d = domain ? number(0, first, 8) : std::optional<unsigned long>(0);
-  const auto b = number(domain ? first + 1 : 0, last, 2);
-  const auto s = number(last + 1, dot, 2);
-  const auto f = number(dot + 1, text.size(), 1);
+  const auto d = domain ? hex(0, first, 8) : std::optional<unsigned long>(0);
+  const auto b = hex(domain ? first + 1 : 0, last, 2);
+  const auto s = hex(last + 1, dot, 2);
+  const auto f = hex(dot + 1, text.size(), 1);
   if (!d || !b || !s || !f || *s > 0x1f || *f > 7) return std::nullopt;
   return PciAddress{*d, *b, *s, *f};
-}
-
-std::optional<long long> decimal(std::string_view text) {
-  if (text.empty() || text.size() > 9 ||
-      !std::all_of(text.begin(), text.end(),
-                   [](unsigned char c) { return std::isdigit(c); })) {
-    return std::nullopt;
-  }
-  return std::stoll(std::string(text));
 }
 
 }  // namespace
@@ -104,10 +94,12 @@ bool identity_names(std::string_view form, const Display& display) {
     return text.substr(key.size());
   };
   if (const auto egl = value("egl:")) {
-    return display.egl >= 0 && decimal(*egl) == display.egl;
+    return display.egl >= 0 &&
+           number(*egl, 10, 9) == static_cast<unsigned long>(display.egl);
   }
   if (const auto cuda = value("cuda:")) {
-    return display.cuda >= 0 && decimal(*cuda) == display.cuda;
+    return display.cuda >= 0 &&
+           number(*cuda, 10, 9) == static_cast<unsigned long>(display.cuda);
   }
   if (const auto pci = value("pci:")) {
     const auto wanted = parse_pci(*pci);
