@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "egl_identity.h"
 #include "egl_software.h"
 #include "scripted_gl.h"
+#include "temp_tree.h"
 
 // The scripted build gives quarn-egl's main this name.
 int quarn_egl_main(int argc, char** argv);
@@ -74,34 +74,10 @@ EglRun run_egl_in_child(std::vector<std::string> words, void (*prepare)()) {
 
 // A file system tree of the test's own, which quarn-egl reads its facts
 // under for as long as the object lives.
-class FileTree {
+class FileTree : public TempTree {
  public:
-  FileTree() {
-    std::string folder = std::filesystem::temp_directory_path() / "egl-XXXXXX";
-    root_ = mkdtemp(folder.data()) != nullptr ? folder : "";
-    file_system_root() = root_;
-  }
-  ~FileTree() {
-    file_system_root().clear();
-    if (!root_.empty()) std::filesystem::remove_all(root_);
-  }
-  FileTree(const FileTree&) = delete;
-  FileTree& operator=(const FileTree&) = delete;
-
-  // Writes a file at the path, as seen under the root, with its folders.
-  void file(const std::string& path, const std::string& text = "") const {
-    std::filesystem::create_directories(
-        std::filesystem::path(root_ + path).parent_path());
-    std::ofstream(root_ + path) << text;
-  }
-  void link(const std::string& path, const std::string& target) const {
-    std::filesystem::create_directories(
-        std::filesystem::path(root_ + path).parent_path());
-    std::filesystem::create_symlink(target, root_ + path);
-  }
-
- private:
-  std::string root_;
+  FileTree() { file_system_root() = root(); }
+  ~FileTree() { file_system_root().clear(); }
 };
 
 const char* const kGpu = "EGL_EXT_device_drm_render_node";

@@ -19,6 +19,7 @@
 #include "build_check.h"
 #include "process.h"
 #include "run_verdict.h"
+#include "temp_tree.h"
 
 namespace {
 
@@ -143,8 +144,8 @@ TEST(BuildCheck, WatchesPackagedFilesByTheirFoldersAndTheCheckoutsEach) {
 class Launcher : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::string(std::getenv("TMPDIR")) + "/run-test-XXXXXX";
-    ASSERT_NE(mkdtemp(root_.data()), nullptr);
+    ASSERT_FALSE(tree_.root().empty());
+    root_ = tree_.root();
     folder_ = root_ + "/build/release";
     std::filesystem::create_directories(folder_);
     std::filesystem::create_directories(root_ + "/scripts");
@@ -154,10 +155,7 @@ class Launcher : public ::testing::Test {
     ASSERT_EQ(symlink(QUARN_RUN, launcher().c_str()), 0);
     setenv("QUARN_STAND_IN_PID", pidFile().c_str(), 1);
   }
-  void TearDown() override {
-    std::filesystem::remove_all(root_);
-    unsetenv("QUARN_STAND_IN_PID");
-  }
+  void TearDown() override { unsetenv("QUARN_STAND_IN_PID"); }
   std::string launcher() const { return folder_ + "/quarn-run"; }
   std::string pidFile() const { return root_ + "/pid"; }
 
@@ -168,6 +166,7 @@ class Launcher : public ::testing::Test {
     return run_program(launcher(), options, ":9", out, err);
   }
 
+  TempTree tree_;
   std::string root_;
   std::string folder_;
 };
@@ -285,11 +284,6 @@ TEST_F(Launcher, FailsOnlyWhereTheReportCannotBeWritten) {
   }
 }
 
-// Writes `text` to the file at `path`.
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path) << text;
-}
-
 // Sets the file's modification time `seconds` from now.
 void set_mtime(const std::string& path, int seconds) {
   const timeval now{std::time(nullptr) + seconds, 0};
@@ -300,28 +294,29 @@ void set_mtime(const std::string& path, int seconds) {
 // Catches programs run though what they were built from changed since, a
 // build asked for where nothing did, or a build left unrecorded once made.
 TEST_F(Launcher, HandsABuildThatIsNotCurrentBackToTheRunCommand) {
-  write_file(root_ + "/scripts/run",
+  tree_.file("/scripts/run",
              "#!/bin/sh\necho \"scripts/run $QUARN_RUN_BUILD $*\"\n");
   chmod((root_ + "/scripts/run").c_str(), 0755);
-  write_file(folder_ + "/build.ninja", "");
-  write_file(root_ + "/source.cpp", "");
+  tree_.file("/build/release/build.ninja");
+  tree_.file("/source.cpp");
   const std::string list = folder_ + "/quarn-inputs";
   const std::string rebuild = "scripts/run stale -sync\n";
   setenv("QUARN_RUN_BUILD", "check", 1);
   EXPECT_EQ(run("reports", {"-sync"}).out, rebuild) << "with no list";
-  write_file(list, root_ + "/source.cpp\n");
+  tree_.file("/build/release/quarn-inputs", root_ + "/source.cpp\n");
   set_mtime(list, 60);
   EXPECT_EQ(run("reports", {"-sync"}).status, 0);
   EXPECT_NE(run("reports", {"-sync"}).out, rebuild) << "with nothing changed";
   set_mtime(list, -60);
   EXPECT_EQ(run("reports", {"-sync"}).out, rebuild) << "with a change";
-  write_file(list, root_ + "/source.cpp\n" + root_ + "/gone.h\n");
+  tree_.file("/build/release/quarn-inputs",
+             root_ + "/source.cpp\n" + root_ + "/gone.h\n");
   set_mtime(list, 60);
   EXPECT_EQ(run("reports", {"-sync"}).out, rebuild) << "with a file gone";
 
   // Right after a build, Ninja's records are listed: the files that exist.
   ASSERT_EQ(symlink(QUARN_STAND_IN, (root_ + "/ninja").c_str()), 0);
-  write_file(root_ + "/header.h", "");
+  tree_.file("/header.h");
   const std::string path = std::getenv("PATH");
   setenv("PATH", (root_ + ":" + path).c_str(), 1);
   setenv("QUARN_RUN_BUILD", "made", 1);
