@@ -13,10 +13,9 @@
 #include <cstring>
 #include <string>
 
-namespace {
+#include "banner.h"
 
-const char* const kBanner =
-    "$RCSfile: quarn,v $ $Revision: 1.6 $ $Date: 2006/12/01 04:53:57 $ \n";
+namespace {
 
 void report(const char* vendor, int argc, char** argv) {
   std::string arguments;
@@ -49,13 +48,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (name == "quarn-egl") {
-    std::fputs(kBanner, stdout);
+    std::fputs(kBannerLine.c_str(), stdout);
     report("EGL", argc, argv);
     return 0;
   }
   write_pid();
   const std::string how = std::getenv("QUARN_STAND_IN");
-  std::fputs(kBanner, stdout);
+  std::fputs(kBannerLine.c_str(), stdout);
   if (how == "reports") {
     report("stand-in", argc, argv);
     std::fputs("a warning of the driver's\n", stderr);
