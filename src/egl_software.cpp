@@ -1,8 +1,6 @@
 #include "egl_software.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <iterator>
 
 #include "egl_devices.h"
 #include "program.h"
@@ -10,17 +8,9 @@
 namespace quarn_egl {
 
 std::vector<std::string> software_variables() {
-  std::vector<std::string> names(std::begin(quarn_program::kSoftwareVariables),
-                                 std::end(quarn_program::kSoftwareVariables));
-  names.insert(names.end(),
-               {"__EGL_VENDOR_LIBRARY_FILENAMES", "__EGL_VENDOR_LIBRARY_DIRS"});
-  std::vector<std::string> set;
-  for (const std::string& name : names) {
-    const char* value = std::getenv(name.c_str());
-    if (value != nullptr && *value != '\0') {
-      set.push_back(name + "=" + one_line(value));
-    }
-  }
+  std::vector<std::string> set = quarn_program::software_variables_set(
+      {"__EGL_VENDOR_LIBRARY_FILENAMES", "__EGL_VENDOR_LIBRARY_DIRS"});
+  for (std::string& variable : set) variable = one_line(variable);
   return set;
 }
 

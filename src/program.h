@@ -17,7 +17,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,9 +70,24 @@ inline bool is_software_renderer(std::string_view renderer) {
   return false;
 }
 
-// The variables that force Mesa, or steer it, to software.
-inline constexpr const char* kSoftwareVariables[] = {
-    "LIBGL_ALWAYS_SOFTWARE", "GALLIUM_DRIVER", "MESA_LOADER_DRIVER_OVERRIDE"};
+// The variables that force Mesa, or steer it, to software, then those of
+// `more`: each that is set, and not empty, as NAME=VALUE.
+inline std::vector<std::string> software_variables_set(
+    std::initializer_list<const char*> more = {}) {
+  std::vector<std::string> set;
+  const auto add = [&set](const char* name) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      set.push_back(std::string(name) + "=" + value);
+    }
+  };
+  for (const char* name : {"LIBGL_ALWAYS_SOFTWARE", "GALLIUM_DRIVER",
+                           "MESA_LOADER_DRIVER_OVERRIDE"}) {
+    add(name);
+  }
+  for (const char* name : more) add(name);
+  return set;
+}
 
 #ifndef _WIN32
 // The names of the files in the folder that are the prefix and a number

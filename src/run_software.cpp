@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "program.h"
 #include "run_verdict.h"
@@ -77,12 +76,7 @@ void say_why_software(const std::string& report,
   served.sshForwarded =
       std::getenv("SSH_CONNECTION") != nullptr && names_a_host(display);
   served.noDri3 = lacks_dri3(display);
-  for (const char* name : quarn_program::kSoftwareVariables) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') {
-      served.variables.push_back(std::string(name) + "=" + value);
-    }
-  }
+  served.variables = quarn_program::software_variables_set();
   quarn_program::write_note(software_note(served));
 }
 
