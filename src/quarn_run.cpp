@@ -31,27 +31,31 @@ namespace {
 
 using quarn_run::Child;
 using quarn_run::Clock;
-using quarn_run::end;
 using quarn_run::Ending;
 using quarn_run::output_of;
 using quarn_run::start;
-using quarn_run::step;
+using quarn_run::wait_for;
 
 // What scripts/run knows of the build it starts this from: "check" it,
 // "made" just now, or, handed back by this, "stale". Unset, this is no run
 // of scripts/run's, and the build is none of its business.
 const char* const kBuild = "QUARN_RUN_BUILD";
 
-// Hands the run back to scripts/run, which builds, then starts this again.
-[[noreturn]] void rebuild(const std::string& folder, char** argv) {
-  const std::string script = folder + "/../../scripts/run";
-  setenv(kBuild, "stale", 1);
+// Runs the program in this process's place, with SIGPIPE as a shell leaves
+// it; where it cannot be run, says why.
+[[noreturn]] void become(const std::string& program, char** argv) {
   signal(SIGPIPE, SIG_DFL);
-  argv[0] = const_cast<char*>(script.c_str());
-  execv(script.c_str(), argv);
-  std::fprintf(stderr, "quarn: cannot run %s: %s\n", script.c_str(),
+  argv[0] = const_cast<char*>(program.c_str());
+  execv(program.c_str(), argv);
+  std::fprintf(stderr, "quarn: cannot run %s: %s\n", program.c_str(),
                std::strerror(errno));
   std::exit(127);
+}
+
+// Hands the run back to scripts/run, which builds, then starts this again.
+[[noreturn]] void rebuild(const std::string& folder, char** argv) {
+  setenv(kBuild, "stale", 1);
+  become(folder + "/../../scripts/run", argv);
 }
 
 // Lists what the programs were built from, as Ninja's records name it,
@@ -67,15 +71,6 @@ void record_inputs(const std::string& folder) {
       folder + "/" + quarn_run::kInputsList,
       quarn_run::inputs_named(inputs, deps, folder, checkout ? checkout : ""));
   std::free(checkout);
-}
-
-// quarn's run, until it ends or the deadline.
-Ending run_quarn(Child& quarn) {
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::seconds(quarn_run::kDeadlineSeconds);
-  while (!quarn.done() && step({&quarn}, deadline)) {
-  }
-  return end(quarn);
 }
 
 // A reader of standard output that has gone ends quarn by SIGPIPE, as it
@@ -100,13 +95,9 @@ int pass_on(const std::string& out, const Ending& ending) {
                                      const std::string& why,
                                      bool toolkitOptions) {
   std::fputs(quarn_run::fallback_note(why, toolkitOptions).c_str(), stderr);
-  const std::string quarnEgl = folder + "/quarn-egl";
-  signal(SIGPIPE, SIG_DFL);
-  execl(quarnEgl.c_str(), quarnEgl.c_str(), "--say-device",
-        static_cast<char*>(nullptr));
-  std::fprintf(stderr, "quarn: cannot run %s: %s\n", quarnEgl.c_str(),
-               std::strerror(errno));
-  std::exit(127);
+  char sayDevice[] = "--say-device";
+  char* argv[] = {nullptr, sayDevice, nullptr};
+  become(folder + "/quarn-egl", argv);
 }
 
 // The folder that holds this program: the one it was started by, which a
@@ -152,7 +143,9 @@ int main(int argc, char** argv) {
     std::string quarnPath = folder + "/quarn";
     argv[0] = quarnPath.data();
     Child quarn = start(argv);
-    const Ending ending = run_quarn(quarn);
+    const Ending ending =
+        wait_for(quarn, Clock::now() +
+                            std::chrono::seconds(quarn_run::kDeadlineSeconds));
     const quarn_run::Verdict verdict =
         quarn_run::judge(ending, quarn_run::display_label(arguments, display));
     if (verdict.reportStands) {

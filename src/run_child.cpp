@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace quarn_run {
 
@@ -48,6 +49,55 @@ extern "C" void on_child_end(int /*signal*/) {
   _exit(127);
 }
 
+// One wait for the child to write, close its output or end, up to the
+// deadline; false once it has passed.
+bool step(Child& child, Clock::time_point deadline) {
+  if (child.running()) {
+    child.reaped = waitpid(child.pid, &child.status, WNOHANG) > 0;
+  }
+  pollfd fds[] = {{childEnded[0], POLLIN, 0},
+                  {child.fds[0], POLLIN, 0},
+                  {child.fds[1], POLLIN, 0}};
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) return false;
+  if (poll(fds, std::size(fds), static_cast<int>(left.count())) <= 0) {
+    return true;
+  }
+  char block[8192];
+  if (fds[0].revents != 0) {
+    static_cast<void>(read(childEnded[0], block, sizeof block));
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i + 1].revents == 0) continue;
+    const ssize_t got = read(child.fds[i], block, sizeof block);
+    if (got > 0) child.text[i].append(block, static_cast<std::size_t>(got));
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+      close(child.fds[i]);
+      child.fds[i] = -1;
+    }
+  }
+  return true;
+}
+
+// How the child ended; one still running is killed and reaped first.
+Ending end(Child& child) {
+  Ending ending{Ending::How::Exited, 0, child.text[1]};
+  if (child.pid == -1)
+    return {Ending::How::Exited, 127, "quarn: cannot fork\n"};
+  if (child.running()) {
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &child.status, 0);
+    child.reaped = true;
+    ending.how = Ending::How::TimedOut;
+  } else if (WIFSIGNALED(child.status)) {
+    ending = {Ending::How::Signalled, WTERMSIG(child.status), child.text[1]};
+  } else {
+    ending.code = WEXITSTATUS(child.status);
+  }
+  return ending;
+}
+
 }  // namespace
 
 bool prepare_for_children() {
@@ -81,54 +131,10 @@ Child start(char** argv) {
   return child;
 }
 
-bool step(const std::vector<Child*>& children, Clock::time_point deadline) {
-  std::vector<pollfd> fds{{childEnded[0], POLLIN, 0}};
-  for (Child* child : children) {
-    if (child->running()) {
-      child->reaped = waitpid(child->pid, &child->status, WNOHANG) > 0;
-    }
-    for (const int fd : child->fds) fds.push_back({fd, POLLIN, 0});
+Ending wait_for(Child& child, Clock::time_point deadline) {
+  while (!child.done() && step(child, deadline)) {
   }
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  if (left.count() <= 0) return false;
-  if (poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) {
-    return true;
-  }
-  char block[8192];
-  if (fds[0].revents != 0) {
-    static_cast<void>(read(childEnded[0], block, sizeof block));
-  }
-  std::size_t at = 1;
-  for (Child* child : children) {
-    for (int i = 0; i < 2; ++i, ++at) {
-      if (fds[at].revents == 0) continue;
-      const ssize_t got = read(child->fds[i], block, sizeof block);
-      if (got > 0) child->text[i].append(block, static_cast<std::size_t>(got));
-      if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-        close(child->fds[i]);
-        child->fds[i] = -1;
-      }
-    }
-  }
-  return true;
-}
-
-Ending end(Child& child) {
-  Ending ending{Ending::How::Exited, 0, child.text[1]};
-  if (child.pid == -1)
-    return {Ending::How::Exited, 127, "quarn: cannot fork\n"};
-  if (child.running()) {
-    kill(child.pid, SIGKILL);
-    waitpid(child.pid, &child.status, 0);
-    child.reaped = true;
-    ending.how = Ending::How::TimedOut;
-  } else if (WIFSIGNALED(child.status)) {
-    ending = {Ending::How::Signalled, WTERMSIG(child.status), child.text[1]};
-  } else {
-    ending.code = WEXITSTATUS(child.status);
-  }
-  return ending;
+  return end(child);
 }
 
 std::string output_of(std::vector<std::string> words) {
@@ -137,10 +143,7 @@ std::string output_of(std::vector<std::string> words) {
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   Child child = start(argv.data());
-  const Clock::time_point deadline = Clock::now() + std::chrono::minutes(1);
-  while (!child.done() && step({&child}, deadline)) {
-  }
-  end(child);
+  wait_for(child, Clock::now() + std::chrono::minutes(1));
   return child.text[0];
 }
 

@@ -35,12 +35,9 @@ bool prepare_for_children();
 // Starts argv[0] (from PATH where it names no folder) with the arguments.
 Child start(char** argv);
 
-// One wait for any of the children to write, close or end, up to the
-// deadline; false once it has passed.
-bool step(const std::vector<Child*>& children, Clock::time_point deadline);
-
-// How a child ended; one still running is killed and reaped first.
-Ending end(Child& child);
+// How the child ended, its output read whole: where it has not ended and
+// closed its output by the deadline, it is killed and reaped.
+Ending wait_for(Child& child, Clock::time_point deadline);
 
 // The child's standard output once it has ended, within a minute.
 std::string output_of(std::vector<std::string> words);

@@ -52,8 +52,6 @@ std::string joined(std::initializer_list<std::string_view> pieces) {
   return text;
 }
 
-}  // namespace
-
 // The name after the first -display that has one, or null.
 const std::string_view* display_argument(
     const std::vector<std::string_view>& arguments) {
@@ -62,6 +60,8 @@ const std::string_view* display_argument(
   }
   return nullptr;
 }
+
+}  // namespace
 
 std::string display_name(const std::vector<std::string_view>& arguments,
                          const char* displayVariable) {
