@@ -84,14 +84,17 @@ std::string name_of(const DeviceFacts& facts, std::size_t index) {
 // as `key value` items. The line that names the one that served leaves out
 // the UUID, and Mesa's software device's kind, which its name says.
 std::string description_of(const DeviceFacts& facts, bool listing) {
-  std::string description = facts.software ? "software: " : "GPU: ";
-  if (facts.software && !listing) description.clear();
+  std::string what;
   if (facts.named) {
-    description += one_line(facts.vendor + ", " + facts.renderer);
+    what = one_line(facts.vendor + ", " + facts.renderer);
   } else if (facts.software) {
-    description += "Mesa's software renderer";
-  } else {
-    description.resize(description.size() - 2);
+    what = "Mesa's software renderer";
+  }
+  std::string description = facts.software ? "software" : "GPU";
+  if (facts.software && !listing) {
+    description = what;
+  } else if (!what.empty()) {
+    description += ": " + what;
   }
   description += "; egl " + std::to_string(facts.egl);
   if (!facts.pci.empty()) description += "; pci " + facts.pci;
