@@ -1,10 +1,10 @@
 #include "run_verdict.h"
 
-#include "program.h"
-
 #include <algorithm>
 #include <initializer_list>
 #include <string>
+
+#include "program.h"
 
 namespace quarn_run {
 
